@@ -1,0 +1,64 @@
+#pragma once
+// Baskets -> entry bytes for one branch. Keeps the current basket decompressed and its
+// buffers reused; entries read in order find their basket in O(1) amortised. Reading one
+// branch never touches another branch's baskets.
+#include <cstdint>
+#include <span>
+#include <vector>
+
+#include "rootio/bytes.h"
+#include "rootio/root_file.h"
+#include "rootio/tree_model.h"
+
+namespace rootio {
+
+class BranchReader {
+public:
+    // `file` and `tree` must outlive the reader. Throws RootError for an unsupported branch.
+    BranchReader(const RootFile& file, const TreeInfo& tree, int branch_index);
+
+    const BranchInfo& info() const { return *branch_; }
+
+    // The entry's elements as stored: big-endian, back to back (one element for a scalar,
+    // len for x[len], count * len for x[n]). Valid until the next call on this reader.
+    // Throws RootError naming file, branch and entry when the entry is out of range or its
+    // basket is corrupt.
+    std::span<const uint8_t> entry_bytes(int64_t entry);
+
+    // Number of elements in `entry` (the entry's bytes divided by the element size).
+    size_t element_count(int64_t entry) { return entry_bytes(entry).size() / branch_->element_size(); }
+
+private:
+    void load_basket_for(int64_t entry);
+
+    const RootFile* file_;
+    const BranchInfo* branch_;
+    std::string context_;                 // "branch NAME of tree TREE"
+    // Current basket: entries [first_, end_) and their data.
+    int64_t first_ = 0;
+    int64_t end_ = 0;
+    int basket_ = -1;                     // index of the loaded basket (on disk or embedded)
+    std::vector<uint8_t> raw_;            // the record as read from disk (reused)
+    std::vector<uint8_t> payload_;        // decompressed payload (reused)
+    std::span<const uint8_t> data_;       // entry data of the current basket
+    std::vector<int32_t> offsets_;        // entry starts within data_, plus the end (reused)
+    int32_t fixed_size_ = 0;              // bytes per entry when there are no offsets
+};
+
+// Big-endian element bytes -> native values. `out` is resized to the element count and its
+// storage reused. Works for every basic leaf type (bool reads one byte per element).
+template <class T>
+void decode_elements(std::span<const uint8_t> be, std::vector<T>& out)
+{
+    const size_t n = be.size() / sizeof(T);
+    out.resize(n);
+    for (size_t i = 0; i < n; ++i) out[i] = load_be<T>(be.data() + i * sizeof(T));
+}
+
+inline void decode_elements(std::span<const uint8_t> be, std::vector<bool>& out)
+{
+    out.resize(be.size());
+    for (size_t i = 0; i < be.size(); ++i) out[i] = be[i] != 0;
+}
+
+}  // namespace rootio

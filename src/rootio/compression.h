@@ -1,0 +1,58 @@
+#pragma once
+// ROOT's compressed-record format: a payload is a run of blocks, each with a 9-byte header
+// (algorithm tag, method, 3-byte compressed and uncompressed sizes) and at most 0xFFFFFF
+// input bytes. Settings are numbered as ROOT numbers them: algorithm * 100 + level.
+#include <cstdint>
+#include <memory>
+#include <span>
+#include <string_view>
+#include <vector>
+
+namespace rootio {
+
+inline constexpr size_t kMaxBlockInput = 0xFFFFFF;
+inline constexpr size_t kBlockHeaderSize = 9;
+
+enum class Algorithm : int { Inherit = 0, Zlib = 1, Lzma = 2, OldDeflate = 3, Lz4 = 4, Zstd = 5 };
+
+// Decodes any sequence of ZL/XZ/L4/ZS/CS blocks. Keeps its codec contexts between calls:
+// a fresh LZMA decoder costs more than decoding a small basket. One per thread.
+class Decompressor {
+public:
+    Decompressor();
+    ~Decompressor();
+    Decompressor(const Decompressor&) = delete;
+    Decompressor& operator=(const Decompressor&) = delete;
+
+    // Fills exactly `out.size()` bytes from the blocks in `in`. Any inconsistency (unknown
+    // tag, sizes that disagree, codec error, LZ4 checksum mismatch, too few or too many
+    // bytes) throws RootError whose message starts with `context`.
+    void decompress(std::span<const uint8_t> in, std::span<uint8_t> out, std::string_view context);
+
+private:
+    struct Contexts;
+    std::unique_ptr<Contexts> ctx_;
+};
+
+// Encodes with one setting. Keeps its codec contexts between calls.
+class Compressor {
+public:
+    explicit Compressor(int setting);
+    ~Compressor();
+    Compressor(const Compressor&) = delete;
+    Compressor& operator=(const Compressor&) = delete;
+
+    int setting() const { return setting_; }
+
+    // Replaces `out` with the blocks for `in` and returns true; returns false (and leaves
+    // `out` empty) when the bytes are to be stored raw, as ROOT does: level 0, input shorter
+    // than the minimum, or a result that does not shrink.
+    bool compress(std::span<const uint8_t> in, std::vector<uint8_t>& out);
+
+private:
+    int setting_;
+    struct Contexts;
+    std::unique_ptr<Contexts> ctx_;
+};
+
+}  // namespace rootio

@@ -1,0 +1,70 @@
+#pragma once
+// Write side of a ROOT file ("RECREATE"): records are appended as they come; close() writes
+// the streamer infos, keys list, directory, free-segments record and header. Every failed
+// write, seek or close reaches the caller as a RootError with the file name and the
+// system's reason; a file that was not closed successfully is never left looking complete.
+#include <cstdint>
+#include <functional>
+#include <memory>
+#include <span>
+#include <string>
+#include <string_view>
+#include <vector>
+
+#include "rootio/bytes.h"
+#include "rootio/compression.h"
+#include "rootio/root_file.h"
+
+namespace rootio {
+
+class FileWriter {
+public:
+    // Creates or replaces `path`. `compression` is the file's setting (ROOT numbering).
+    FileWriter(std::string path, int compression = 101, std::string title = "");
+    // Closes the descriptor. A file not closed with close() is removed: it would look like
+    // a complete file to a reader while missing its tree.
+    ~FileWriter();
+    FileWriter(const FileWriter&) = delete;
+    FileWriter& operator=(const FileWriter&) = delete;
+
+    const std::string& path() const { return path_; }
+    int compression() const { return compression_; }
+    int64_t end() const { return end_; }
+
+    // Appends one basket record (key class TBasket, v1004 header, fSeekPdir 100). `header`
+    // is the 19-byte basket part of the key (version, buffer size, nevbufsize, nevbuf,
+    // last, flag) and counts in fKeylen; `payload` is compressed with `compressor` unless
+    // that does not pay. Returns the record's seek and total bytes; not listed in the keys.
+    struct BasketWritten {
+        int64_t seek = 0;
+        int32_t nbytes = 0;
+        int32_t objlen = 0;
+        int16_t keylen = 0;
+    };
+    BasketWritten write_basket(std::string_view branch_name, std::string_view tree_name, int16_t cycle,
+                               std::span<const uint8_t> basket_header, std::span<const uint8_t> payload,
+                               Compressor& compressor);
+
+    // Appends a user object listed in the keys list (e.g. a TTree). The object bytes carry
+    // key-relative tags, so `stream` is called with the key length the record will have and
+    // must append the object to the buffer it is given. Compressed with the file setting.
+    // A second object of the same name gets the next cycle.
+    void write_object(std::string_view class_name, std::string_view name, std::string_view title,
+                      const std::function<void(ByteWriter&, int keylen)>& stream);
+
+    // Writes the closing records and the header, then closes the descriptor. Throws on any
+    // failure, after which the file is removed.
+    void close();
+    bool is_closed() const { return closed_; }
+
+private:
+    struct State;
+    std::unique_ptr<State> state_;
+    std::string path_;
+    int compression_;
+    std::string title_;
+    int64_t end_ = 0;
+    bool closed_ = false;
+};
+
+}  // namespace rootio

@@ -1,0 +1,74 @@
+#pragma once
+// Read side of a ROOT file: header, top directory, keys, and bounds-checked access to
+// records. Every offset and length taken from the file is checked against the file size
+// before use.
+#include <cstdint>
+#include <memory>
+#include <span>
+#include <string>
+#include <string_view>
+#include <vector>
+
+#include "rootio/compression.h"
+
+namespace rootio {
+
+struct KeyHeader {
+    int32_t nbytes = 0;      // whole record: key header + stored object bytes
+    int16_t version = 4;     // > 1000: 64-bit seeks
+    int32_t objlen = 0;      // uncompressed object length
+    uint32_t datime = 0;
+    int16_t keylen = 0;
+    int16_t cycle = 1;
+    int64_t seek_key = 0;
+    int64_t seek_pdir = 0;
+    std::string class_name;
+    std::string name;
+    std::string title;
+
+    bool is_compressed() const { return objlen > nbytes - keylen; }
+};
+
+class RootFile {
+public:
+    // Opens and validates header, top directory and keys list. Throws RootError naming
+    // `path` and what is wrong (missing, not a ROOT file, truncated, corrupt).
+    static std::unique_ptr<RootFile> open(const std::string& path);
+    ~RootFile();
+    RootFile(const RootFile&) = delete;
+    RootFile& operator=(const RootFile&) = delete;
+
+    const std::string& path() const { return path_; }
+    int64_t size() const { return size_; }
+    int32_t version() const { return version_; }
+    int32_t compression() const { return compression_; }
+
+    // Keys of the top directory, in file order.
+    const std::vector<KeyHeader>& keys() const { return keys_; }
+    // The key with this name and the highest cycle, or nullptr.
+    const KeyHeader* find_key(std::string_view name) const;
+
+    // Reads [seek, seek + out.size()) of the file; throws when it lies outside the file.
+    void read_at(int64_t seek, std::span<uint8_t> out, std::string_view context) const;
+
+    // The object bytes of a key, decompressed when stored compressed. Index 0 is the byte at
+    // key-relative position `key.keylen` (pass that as the ByteReader origin).
+    std::vector<uint8_t> read_object(const KeyHeader& key) const;
+
+    // Shared codec state for everything read from this file (single-threaded use).
+    Decompressor& decompressor() const { return *decompressor_; }
+
+private:
+    RootFile() = default;
+    std::string path_;
+    int fd_ = -1;
+    int64_t size_ = 0;
+    int32_t version_ = 0;
+    int32_t compression_ = 0;
+    std::vector<KeyHeader> keys_;
+    std::unique_ptr<Decompressor> decompressor_;
+
+    friend class RootFileOpener;
+};
+
+}  // namespace rootio
