@@ -13,6 +13,11 @@
 
 namespace rootio {
 
+// std::byteswap is C++23; the builtins do the same on g++ and clang.
+inline uint16_t bswap(uint16_t v) { return __builtin_bswap16(v); }
+inline uint32_t bswap(uint32_t v) { return __builtin_bswap32(v); }
+inline uint64_t bswap(uint64_t v) { return __builtin_bswap64(v); }
+
 template <class T>
 inline T load_be(const uint8_t* p)
 {
@@ -26,7 +31,7 @@ inline T load_be(const uint8_t* p)
                                      std::conditional_t<sizeof(T) == 4, uint32_t, uint64_t>>;
         U u;
         std::memcpy(&u, p, sizeof(U));
-        if constexpr (std::endian::native == std::endian::little) u = std::byteswap(u);
+        if constexpr (std::endian::native == std::endian::little) u = bswap(u);
         T v;
         std::memcpy(&v, &u, sizeof(T));
         return v;
@@ -44,7 +49,7 @@ inline void store_be(uint8_t* p, T v)
                                      std::conditional_t<sizeof(T) == 4, uint32_t, uint64_t>>;
         U u;
         std::memcpy(&u, &v, sizeof(U));
-        if constexpr (std::endian::native == std::endian::little) u = std::byteswap(u);
+        if constexpr (std::endian::native == std::endian::little) u = bswap(u);
         std::memcpy(p, &u, sizeof(U));
     }
 }
