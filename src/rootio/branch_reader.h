@@ -3,7 +3,9 @@
 // buffers reused; entries read in order find their basket in O(1) amortised. Reading one
 // branch never touches another branch's baskets.
 #include <cstdint>
+#include <memory>
 #include <span>
+#include <string>
 #include <vector>
 
 #include "rootio/bytes.h"
@@ -30,10 +32,21 @@ public:
 
 private:
     void load_basket_for(int64_t entry);
+    void load_disk_basket(int index);
+    void load_embedded_basket(const EmbeddedBasket& basket);
+    // Entry starts from the count branch, for baskets that store no offset array.
+    void generate_offsets(int64_t first_entry, int32_t entries);
+    void check_offsets(int32_t entries, size_t data_size);
+    [[noreturn]] void fail_basket(const std::string& what) const;
 
     const RootFile* file_;
+    const TreeInfo* tree_;
     const BranchInfo* branch_;
     std::string context_;                 // "branch NAME of tree TREE"
+    std::string reader_context_;          // "FILE: branch NAME of tree TREE"
+    // Every basket, on disk then embedded: basket i holds entries [seg_first_[i], seg_end_[i]).
+    std::vector<int64_t> seg_first_;
+    std::vector<int64_t> seg_end_;
     // Current basket: entries [first_, end_) and their data.
     int64_t first_ = 0;
     int64_t end_ = 0;
@@ -42,7 +55,9 @@ private:
     std::vector<uint8_t> payload_;        // decompressed payload (reused)
     std::span<const uint8_t> data_;       // entry data of the current basket
     std::vector<int32_t> offsets_;        // entry starts within data_, plus the end (reused)
+    bool variable_ = false;               // entries located through offsets_
     int32_t fixed_size_ = 0;              // bytes per entry when there are no offsets
+    std::unique_ptr<BranchReader> count_reader_;  // only for generated offsets
 };
 
 // Big-endian element bytes -> native values. `out` is resized to the element count and its

@@ -9,6 +9,7 @@
 #include <string_view>
 #include <vector>
 
+#include "rootio/bytes.h"
 #include "rootio/compression.h"
 
 namespace rootio {
@@ -28,6 +29,17 @@ struct KeyHeader {
 
     bool is_compressed() const { return objlen > nbytes - keylen; }
 };
+
+// Parses a key header at the cursor (v4 or v1004 form). With `check_lengths` it also
+// checks that keylen covers the header and nbytes covers keylen (baskets embedded in a
+// tree record carry nbytes 0, so they are read without).
+KeyHeader read_key_header(ByteReader& in, bool check_lengths = true);
+
+// Checks the block headers of a compressed object before anything is allocated for it:
+// the blocks must tile `stored` exactly, add up to `objlen` bytes, and each block must
+// claim no more output than its codec can produce from its input. Throws RootError
+// starting with `context`.
+void check_compressed_layout(std::span<const uint8_t> stored, int64_t objlen, std::string_view context);
 
 class RootFile {
 public:

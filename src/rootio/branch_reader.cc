@@ -1,0 +1,237 @@
+#include "rootio/branch_reader.h"
+
+#include <algorithm>
+
+namespace rootio {
+
+namespace {
+constexpr uint8_t kGenerateOffsetMap = 1;  // fIOBits: offsets rebuilt from the count branch
+constexpr int kGeneratedOffsetsFlag = 80;
+}  // namespace
+
+BranchReader::BranchReader(const RootFile& file, const TreeInfo& tree, int branch_index)
+    : file_(&file), tree_(&tree)
+{
+    if (branch_index < 0 || static_cast<size_t>(branch_index) >= tree.branches.size())
+        fail(file.path(), "tree " + tree.name, "no branch number " + std::to_string(branch_index));
+    branch_ = &tree.branches[static_cast<size_t>(branch_index)];
+    context_ = "branch " + branch_->name + " of tree " + tree.name;
+    reader_context_ = file.path() + ": " + context_;
+    if (!branch_->is_supported()) fail(file.path(), context_, "cannot be read: " + branch_->unsupported);
+
+    const BranchInfo& b = *branch_;
+    const size_t on_disk = static_cast<size_t>(b.write_basket());
+    if (b.basket_bytes.size() != on_disk || b.basket_entry.size() != on_disk + 1)
+        fail(file.path(), context_, "basket tables disagree in length");
+    seg_first_.reserve(on_disk + b.embedded.size());
+    seg_end_.reserve(on_disk + b.embedded.size());
+    for (size_t i = 0; i < on_disk; ++i) {
+        seg_first_.push_back(b.basket_entry[i]);
+        seg_end_.push_back(b.basket_entry[i + 1]);
+    }
+    for (const EmbeddedBasket& e : b.embedded) {
+        seg_first_.push_back(e.first_entry);
+        seg_end_.push_back(e.first_entry + e.entries);
+    }
+    for (size_t i = 0; i < seg_first_.size(); ++i) {
+        const bool ordered = seg_first_[i] >= 0 && seg_end_[i] >= seg_first_[i] &&
+                             (i == 0 || seg_first_[i] >= seg_end_[i - 1]);
+        if (!ordered)
+            fail(file.path(), context_, "basket " + std::to_string(i) + " holds entries [" +
+                                            std::to_string(seg_first_[i]) + ", " + std::to_string(seg_end_[i]) +
+                                            "), out of order");
+    }
+}
+
+std::span<const uint8_t> BranchReader::entry_bytes(int64_t entry)
+{
+    if (entry < first_ || entry >= end_) load_basket_for(entry);
+    const size_t k = static_cast<size_t>(entry - first_);
+    if (variable_) return data_.subspan(static_cast<size_t>(offsets_[k]), static_cast<size_t>(offsets_[k + 1] - offsets_[k]));
+    return data_.subspan(k * static_cast<size_t>(fixed_size_), static_cast<size_t>(fixed_size_));
+}
+
+void BranchReader::load_basket_for(int64_t entry)
+{
+    if (entry < 0 || entry >= branch_->entries)
+        fail(file_->path(), context_, "entry " + std::to_string(entry) + " is out of range (" +
+                                          std::to_string(branch_->entries) + " entries)");
+    const int count = static_cast<int>(seg_first_.size());
+    int index = basket_ + 1;
+    if (index >= count || entry < seg_first_[static_cast<size_t>(index)] || entry >= seg_end_[static_cast<size_t>(index)]) {
+        auto it = std::upper_bound(seg_first_.begin(), seg_first_.end(), entry);
+        index = static_cast<int>(it - seg_first_.begin()) - 1;
+        if (index < 0 || entry >= seg_end_[static_cast<size_t>(index)])
+            fail(file_->path(), context_, "no basket holds entry " + std::to_string(entry));
+    }
+    // Forget the old basket first: a failed load must not leave stale data reachable.
+    first_ = end_ = 0;
+    basket_ = -1;
+    try {
+        if (index < branch_->write_basket())
+            load_disk_basket(index);
+        else
+            load_embedded_basket(branch_->embedded[static_cast<size_t>(index - branch_->write_basket())]);
+    } catch (const RootError& e) {
+        throw RootError(std::string(e.what()) + " (basket " + std::to_string(index) + ", entry " +
+                        std::to_string(entry) + ")");
+    }
+    basket_ = index;
+    first_ = seg_first_[static_cast<size_t>(index)];
+    end_ = seg_end_[static_cast<size_t>(index)];
+}
+
+void BranchReader::fail_basket(const std::string& what) const { throw RootError(reader_context_ + ": " + what); }
+
+void BranchReader::load_disk_basket(int index)
+{
+    const BranchInfo& b = *branch_;
+    const int32_t nbytes = b.basket_bytes[static_cast<size_t>(index)];
+    const int64_t seek = b.basket_seek[static_cast<size_t>(index)];
+    if (nbytes <= 0 || seek <= 0 || seek > file_->size() || nbytes > file_->size() - seek)
+        fail_basket("basket record at " + std::to_string(seek) + " of " + std::to_string(nbytes) +
+                    " bytes lies outside the file");
+    raw_.resize(static_cast<size_t>(nbytes));
+    file_->read_at(seek, raw_, context_);
+
+    ByteReader in(raw_, reader_context_);
+    const KeyHeader key = read_key_header(in);
+    if (key.class_name != "TBasket") fail_basket("record is a " + key.class_name + ", not a TBasket");
+    if (key.nbytes != nbytes)
+        fail_basket("record says " + std::to_string(key.nbytes) + " bytes, the branch says " + std::to_string(nbytes));
+    in.i16();  // basket class version
+    in.i32();  // fBufferSize
+    int32_t nev_buf_size = in.i32();
+    uint8_t io_bits = 0;
+    if (nev_buf_size < 0) {
+        nev_buf_size = -nev_buf_size;
+        io_bits = in.u8();
+    }
+    const int32_t entries = in.i32();
+    const int32_t last = in.i32();
+    const int flag = in.u8();
+    if (in.pos() != static_cast<size_t>(key.keylen))
+        fail_basket("key length " + std::to_string(key.keylen) + " does not end the basket header (" +
+                    std::to_string(in.pos()) + " bytes)");
+    const int64_t expected = seg_end_[static_cast<size_t>(index)] - seg_first_[static_cast<size_t>(index)];
+    if (entries != expected)
+        fail_basket("holds " + std::to_string(entries) + " entries, the branch says " + std::to_string(expected));
+
+    // The object bytes, decompressed into the reused payload buffer when stored compressed.
+    const auto stored = std::span<const uint8_t>(raw_).subspan(static_cast<size_t>(key.keylen));
+    std::span<const uint8_t> payload;
+    if (key.is_compressed()) {
+        check_compressed_layout(stored, key.objlen, reader_context_);
+        payload_.resize(static_cast<size_t>(key.objlen));
+        file_->decompressor().decompress(stored, payload_, reader_context_);
+        payload = payload_;
+    } else {
+        payload = stored.first(static_cast<size_t>(key.objlen));
+    }
+    if (last < key.keylen || last - key.keylen > key.objlen)
+        fail_basket("end of entry data " + std::to_string(last) + " lies outside the basket (key length " +
+                    std::to_string(key.keylen) + ", object length " + std::to_string(key.objlen) + ")");
+    const size_t data_size = static_cast<size_t>(last - key.keylen);
+    data_ = payload.first(data_size);
+
+    if (b.entry_offset_len <= 0) {
+        variable_ = false;
+        fixed_size_ = nev_buf_size;
+        const int64_t want = static_cast<int64_t>(b.leaf.len) * b.element_size();
+        if (fixed_size_ != want)
+            fail_basket("entries of " + std::to_string(fixed_size_) + " bytes, the leaf needs " + std::to_string(want));
+        if (static_cast<int64_t>(entries) * fixed_size_ > static_cast<int64_t>(data_size))
+            fail_basket(std::to_string(entries) + " entries of " + std::to_string(fixed_size_) +
+                        " bytes do not fit in " + std::to_string(data_size) + " bytes of data");
+        return;
+    }
+
+    variable_ = true;
+    if (flag >= kGeneratedOffsetsFlag) {
+        generate_offsets(seg_first_[static_cast<size_t>(index)], entries);
+    } else {
+        ByteReader table(payload.subspan(data_size), reader_context_, static_cast<size_t>(last));
+        const int32_t n = table.i32();
+        if (n < entries || static_cast<size_t>(n) > table.remaining() / 4)
+            fail_basket("entry-offset array of " + std::to_string(n) + " slots for " + std::to_string(entries) +
+                        " entries does not fit the basket");
+        offsets_.resize(static_cast<size_t>(entries) + 1);
+        for (int32_t k = 0; k < entries; ++k) offsets_[static_cast<size_t>(k)] = table.i32();
+        if (io_bits & kGenerateOffsetMap) {
+            // Stored as entry sizes (slot k holds the size of entry k-1; they compress
+            // better); rebuild the starts.
+            int64_t start = key.keylen;
+            for (int32_t k = 0; k < entries; ++k) {
+                if (k > 0) start += offsets_[static_cast<size_t>(k)];
+                offsets_[static_cast<size_t>(k)] = static_cast<int32_t>(std::clamp<int64_t>(start, INT32_MIN, INT32_MAX));
+            }
+        }
+        for (int32_t k = 0; k < entries; ++k) offsets_[static_cast<size_t>(k)] -= key.keylen;
+        offsets_[static_cast<size_t>(entries)] = static_cast<int32_t>(data_size);
+    }
+    check_offsets(entries, data_size);
+}
+
+void BranchReader::load_embedded_basket(const EmbeddedBasket& e)
+{
+    const BranchInfo& b = *branch_;
+    data_ = e.data;
+    const int32_t entries = e.entries;
+    if (e.offsets.empty()) {
+        if (b.entry_offset_len > 0 && entries > 0) fail_basket("embedded basket has no entry offsets");
+        variable_ = false;
+        fixed_size_ = b.leaf.len * b.element_size();
+        if (static_cast<int64_t>(entries) * fixed_size_ > static_cast<int64_t>(data_.size()))
+            fail_basket("embedded basket is shorter than its entries");
+        return;
+    }
+    if (e.offsets.size() < static_cast<size_t>(entries)) fail_basket("embedded basket lacks entry offsets");
+    variable_ = true;
+    offsets_.resize(static_cast<size_t>(entries) + 1);
+    for (int32_t k = 0; k < entries; ++k)
+        offsets_[static_cast<size_t>(k)] = e.offsets[static_cast<size_t>(k)] - e.keylen;
+    offsets_[static_cast<size_t>(entries)] = static_cast<int32_t>(data_.size());
+    check_offsets(entries, data_.size());
+}
+
+void BranchReader::check_offsets(int32_t entries, size_t data_size)
+{
+    const int32_t element = branch_->element_size();
+    for (int32_t k = 0; k < entries; ++k) {
+        const int32_t start = offsets_[static_cast<size_t>(k)];
+        const int32_t stop = offsets_[static_cast<size_t>(k) + 1];
+        if (start < 0 || stop < start || static_cast<size_t>(stop) > data_size)
+            fail_basket("entry offset " + std::to_string(start) + ".." + std::to_string(stop) + " of entry " +
+                        std::to_string(k) + " lies outside " + std::to_string(data_size) + " bytes of data");
+        if ((stop - start) % element != 0)
+            fail_basket("entry " + std::to_string(k) + " has " + std::to_string(stop - start) +
+                        " bytes, not a whole number of " + std::to_string(element) + "-byte elements");
+    }
+}
+
+void BranchReader::generate_offsets(int64_t first, int32_t entries)
+{
+    const BranchInfo& b = *branch_;
+    if (b.count_branch < 0) fail_basket("basket without entry offsets on a branch without a count");
+    if (!count_reader_) count_reader_ = std::make_unique<BranchReader>(*file_, *tree_, b.count_branch);
+    offsets_.resize(static_cast<size_t>(entries) + 1);
+    int64_t at = 0;
+    const int64_t per_count = static_cast<int64_t>(b.leaf.len) * b.element_size();
+    for (int32_t k = 0; k < entries; ++k) {
+        offsets_[static_cast<size_t>(k)] = static_cast<int32_t>(std::min<int64_t>(at, INT32_MAX));
+        const auto c = count_reader_->entry_bytes(first + k);
+        int64_t n = 0;
+        switch (c.size()) {
+        case 1: n = c[0]; break;
+        case 2: n = load_be<uint16_t>(c.data()); break;
+        case 4: n = load_be<uint32_t>(c.data()); break;
+        case 8: n = static_cast<int64_t>(std::min<uint64_t>(load_be<uint64_t>(c.data()), INT32_MAX)); break;
+        default: fail_basket("count entry of unexpected size");
+        }
+        at += n * per_count;
+        if (at > INT32_MAX) fail_basket("counts exceed the basket");
+    }
+    offsets_[static_cast<size_t>(entries)] = static_cast<int32_t>(at);
+}
+
+}  // namespace rootio
