@@ -30,5 +30,5 @@ fi
 if [ ! -f tests/interop/node_modules/jsroot/package.json ]; then
   echo "setup: installing jsroot"
   (cd tests/interop && npm install --ignore-scripts --no-audit --no-fund --no-package-lock \
-      --loglevel=error jsroot@7.11.2 >/dev/null)
+      --loglevel=error >/dev/null)
 fi
