@@ -12,6 +12,11 @@ namespace rootio {
 
 inline constexpr size_t kMaxBlockInput = 0xFFFFFF;
 inline constexpr size_t kBlockHeaderSize = 9;
+// Inputs shorter than this are never compressed (ROOT: header size + 2).
+inline constexpr size_t kMinCompressInput = kBlockHeaderSize + 2;
+// ROOT stores non-basket objects (keys) of at most this many bytes raw, whatever the
+// setting; baskets have no such floor. Applied by the key writer, not by Compressor.
+inline constexpr size_t kMaxRawKeyObject = 256;
 
 enum class Algorithm : int { Inherit = 0, Zlib = 1, Lzma = 2, OldDeflate = 3, Lz4 = 4, Zstd = 5 };
 
