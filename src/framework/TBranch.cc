@@ -1,0 +1,38 @@
+#include "TBranch.h"
+
+#include "TTree.h"
+
+TBranch::TBranch(TTree* tree, int index, const char* name, const char* title)
+    : TNamed(name, title), fTree(tree), fIndex(index)
+{
+}
+
+TBranch::~TBranch() = default;
+
+const rootio::BranchInfo& TBranch::GetInfo() const
+{
+    if (fTree->IsOutput()) return fTree->fWriter->info().branches[fIndex];
+    return fTree->fInfo.branches[fIndex];
+}
+
+Long64_t TBranch::GetEntries() const
+{
+    return fTree->IsOutput() ? fTree->fWriter->entries() : GetInfo().entries;
+}
+
+TBranch* TBranch::GetBranchCount() const
+{
+    const int count = GetInfo().count_branch;
+    return count < 0 ? nullptr : static_cast<TBranch*>(fTree->fBranches.At(count));
+}
+
+Int_t TBranch::GetEntry(Long64_t entry, Int_t getall)
+{
+    if (fTree->IsOutput()) return 0;  // an output branch holds no entries to read back
+    if (entry != fReadEntry) {
+        if (!fReader) fReader = std::make_unique<rootio::BranchReader>(*fTree->fSource, fTree->fInfo, fIndex);
+        fEntryBytes = fReader->entry_bytes(entry);
+        fReadEntry = entry;
+    }
+    return static_cast<Int_t>(fEntryBytes.size());
+}

@@ -1,0 +1,256 @@
+#include "TTree.h"
+
+#include <algorithm>
+#include <cstdio>
+#include <cstring>
+#include <string>
+#include <string_view>
+
+#include "TFile.h"
+#include "rootio/error.h"
+
+namespace {
+
+// The framework's branch-name wildcards: * is any run and ? any one character, except '/';
+// the pattern must match the whole name.
+bool wildcard_match(std::string_view pattern, std::string_view name)
+{
+    size_t p = 0, n = 0;
+    size_t star = std::string_view::npos, resume = 0;
+    while (n < name.size()) {
+        if (p < pattern.size() && pattern[p] == '*') {
+            star = p++;
+            resume = n;
+        } else if (p < pattern.size() && name[n] != '/' && (pattern[p] == '?' || pattern[p] == name[n])) {
+            ++p;
+            ++n;
+        } else if (star != std::string_view::npos && name[resume] != '/') {
+            p = star + 1;
+            n = ++resume;
+        } else {
+            return false;
+        }
+    }
+    while (p < pattern.size() && pattern[p] == '*') ++p;
+    return p == pattern.size();
+}
+
+bool branch_matches(const char* bname, const TTree& tree, const TBranch& branch)
+{
+    if (std::strcmp(bname, "*") == 0 || std::strcmp(bname, branch.GetName()) == 0) return true;
+    const std::string longname = std::string(tree.GetName()) + "." + branch.GetName();
+    return longname == bname || wildcard_match(bname, branch.GetName());
+}
+
+template <class T>
+void erase_value(std::vector<T>& v, const T& value)
+{
+    v.erase(std::remove(v.begin(), v.end(), value), v.end());
+}
+
+}  // namespace
+
+TTree::TTree(TFile* file, rootio::TreeInfo info)
+    : TNamed(info.name.c_str(), info.title.c_str()), fDirectory(file), fSource(&file->Reader()), fInfo(std::move(info))
+{
+    fBranches.SetOwner();
+    for (size_t i = 0; i < fInfo.branches.size(); ++i) {
+        const auto& b = fInfo.branches[i];
+        fBranches.Add(new TBranch(this, static_cast<int>(i), b.name.c_str(), b.title.c_str()));
+    }
+    file->Append(this);
+}
+
+TTree::TTree(TFile* file, const char* name, const char* title)
+    : TNamed(name, title), fDirectory(file),
+      fWriter(std::make_unique<rootio::TreeWriter>(file->Writer(), name, title))
+{
+    fBranches.SetOwner();
+    file->Append(this);
+}
+
+TTree::~TTree()
+{
+    while (!fAddressUsers.empty()) Unlink(fAddressUsers.back());
+    while (!fAddressProviders.empty()) fAddressProviders.back()->Unlink(this);
+    if (fDirectory) fDirectory->Remove(this);
+    fBranches.Clear();
+}
+
+// Drops every link between input tree `this` and output tree `output`.
+void TTree::Unlink(TTree* output)
+{
+    for (TObject* obj : output->fBranches) {
+        auto* branch = static_cast<TBranch*>(obj);
+        if (branch->fAddressSource && branch->fAddressSource->fTree == this) branch->fAddressSource = nullptr;
+    }
+    erase_value(fAddressUsers, output);
+    erase_value(output->fAddressProviders, this);
+}
+
+TFile* TTree::GetCurrentFile() const { return dynamic_cast<TFile*>(fDirectory); }
+
+const char* TTree::FileName() const
+{
+    const TFile* file = GetCurrentFile();
+    return file ? file->GetName() : "(no file)";
+}
+
+void TTree::SetBranchStatus(const char* bname, Bool_t status, UInt_t* found)
+{
+    if (!bname || !*bname) {
+        std::fprintf(stderr, "Error in <TTree::SetBranchStatus>: Input regexp is an empty string: no match "
+                             "against branch names will be attempted.\n");
+        return;
+    }
+    // First pass: the matching branches, and the count branches of those being enabled.
+    UInt_t nb = 0;
+    for (TObject* obj : fBranches) {
+        auto* branch = static_cast<TBranch*>(obj);
+        if (!branch_matches(bname, *this, *branch)) continue;
+        ++nb;
+        if (status) branch->ResetBit(TBranch::kDoNotProcess);
+        else branch->SetBit(TBranch::kDoNotProcess);
+        if (TBranch* count = branch->GetBranchCount(); count && status) count->ResetBit(TBranch::kDoNotProcess);
+    }
+    if (nb == 0) std::fprintf(stderr, "Error in <TTree::SetBranchStatus>: unknown branch -> %s\n", bname);
+    if (found) *found = nb;
+    // Second pass: an active array always needs its length, whatever was disabled above.
+    for (TObject* obj : fBranches) {
+        auto* branch = static_cast<TBranch*>(obj);
+        if (branch->TestBit(TBranch::kDoNotProcess)) continue;
+        if (TBranch* count = branch->GetBranchCount()) count->ResetBit(TBranch::kDoNotProcess);
+    }
+    fActiveStale = true;
+}
+
+Bool_t TTree::GetBranchStatus(const char* branchname) const
+{
+    const auto* branch = static_cast<const TBranch*>(fBranches.FindObject(branchname));
+    return branch && !branch->TestBit(TBranch::kDoNotProcess);
+}
+
+TBranch* TTree::GetBranch(const char* name) { return static_cast<TBranch*>(fBranches.FindObject(name)); }
+
+void TTree::RefreshActive()
+{
+    fActive.clear();
+    for (TObject* obj : fBranches)
+        if (!obj->TestBit(TBranch::kDoNotProcess)) fActive.push_back(static_cast<TBranch*>(obj));
+    fActiveStale = false;
+}
+
+Int_t TTree::SetCacheSize(Long64_t cachesize)
+{
+    fCacheSize = cachesize;
+    return 0;
+}
+
+void TTree::SetCacheLearnEntries(Int_t n) { fCacheLearnEntries = n; }
+
+Long64_t TTree::GetEntries() const { return IsOutput() ? fWriter->entries() : fInfo.entries; }
+
+Long64_t TTree::GetEntriesFast() const { return GetEntries(); }
+
+Int_t TTree::GetEntry(Long64_t entry, Int_t getall)
+{
+    if (IsOutput()) rootio::fail(FileName(), std::string("TTree ") + GetName(), "an output tree cannot be read back");
+    if (entry < 0 || entry >= fInfo.entries) return 0;
+    if (fActiveStale) RefreshActive();
+    Int_t nbytes = 0;
+    for (TBranch* branch : fActive) nbytes += branch->GetEntry(entry);
+    fReadEntry = entry;
+    return nbytes;
+}
+
+void TTree::AddBranchLike(const rootio::BranchInfo& spec)
+{
+    if (!spec.is_supported())
+        rootio::fail(FileName(), "branch " + spec.name, "cannot be copied: " + spec.unsupported);
+    const int index = fWriter->add_branch(spec);
+    fBranches.Add(new TBranch(this, index, spec.name.c_str(), spec.title.c_str()));
+}
+
+TTree* TTree::CloneTree(Long64_t nentries, Option_t* option)
+{
+    auto* file = dynamic_cast<TFile*>(gDirectory);
+    if (!file || !file->IsWritable())
+        rootio::fail(FileName(), std::string("TTree ") + GetName(),
+                     "cannot be cloned: the current directory is not a file open for writing");
+    auto* clone = new TTree(file, GetName(), GetTitle());
+    try {
+        for (TObject* obj : fBranches) {
+            auto* branch = static_cast<TBranch*>(obj);
+            if (!branch->TestBit(TBranch::kDoNotProcess)) clone->AddBranchLike(branch->GetInfo());
+        }
+        if (!IsOutput() && fInfo.auto_flush > 0) clone->fWriter->set_auto_flush(fInfo.auto_flush);
+        CopyAddresses(clone);
+        const Long64_t n = nentries < 0 ? GetEntries() : std::min(nentries, GetEntries());
+        for (Long64_t i = 0; i < n; ++i) {
+            GetEntry(i);
+            clone->Fill();
+        }
+    } catch (...) {
+        delete clone;
+        throw;
+    }
+    return clone;
+}
+
+void TTree::CopyAddresses(TTree* tree, Bool_t undo)
+{
+    if (undo) {
+        Unlink(tree);
+        return;
+    }
+    for (TObject* obj : fBranches) {
+        auto* branch = static_cast<TBranch*>(obj);
+        if (branch->TestBit(TBranch::kDoNotProcess)) continue;
+        if (TBranch* target = tree->GetBranch(branch->GetName())) target->fAddressSource = branch;
+    }
+    tree->RelinkProviders();
+}
+
+// Output tree: makes the provider lists agree with the branches' sources after a change.
+void TTree::RelinkProviders()
+{
+    std::vector<TTree*> providers;
+    for (TObject* obj : fBranches)
+        if (const TBranch* source = static_cast<TBranch*>(obj)->fAddressSource;
+            source && std::find(providers.begin(), providers.end(), source->fTree) == providers.end())
+            providers.push_back(source->fTree);
+    for (TTree* old : fAddressProviders)
+        if (std::find(providers.begin(), providers.end(), old) == providers.end()) erase_value(old->fAddressUsers, this);
+    for (TTree* now : providers)
+        if (std::find(now->fAddressUsers.begin(), now->fAddressUsers.end(), this) == now->fAddressUsers.end())
+            now->fAddressUsers.push_back(this);
+    fAddressProviders = std::move(providers);
+}
+
+Int_t TTree::Fill()
+{
+    if (!IsOutput())
+        rootio::fail(FileName(), std::string("TTree ") + GetName(), "a tree read from a file cannot be filled");
+    // Every branch must copy the same input entry: a mix would write an entry that never was.
+    Long64_t entry = -1;
+    Int_t nbytes = 0;
+    for (Int_t i = 0; i < fBranches.GetEntries(); ++i) {
+        const auto* branch = static_cast<TBranch*>(fBranches.UncheckedAt(i));
+        const TBranch* source = branch->fAddressSource;
+        if (!source || source->fReadEntry < 0)
+            rootio::fail(FileName(), std::string("TTree ") + GetName(),
+                         std::string("branch ") + branch->GetName() + " has no input entry to copy");
+        if (i == 0) entry = source->fReadEntry;
+        else if (source->fReadEntry != entry)
+            rootio::fail(FileName(), std::string("TTree ") + GetName(),
+                         std::string("branch ") + branch->GetName() + " holds entry " +
+                             std::to_string(source->fReadEntry) + " of its input, not entry " +
+                             std::to_string(entry) + " like the others");
+        fWriter->set_entry_bytes(i, source->fEntryBytes);
+        nbytes += static_cast<Int_t>(source->fEntryBytes.size());
+    }
+    fWriter->fill();
+    return nbytes;
+}
+
+void TTree::WriteToFile() { fWriter->write(); }

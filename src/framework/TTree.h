@@ -1,0 +1,99 @@
+#pragma once
+// A flat tree, either read from a file (its branches read through the engine, raw bytes,
+// no decoding) or written into one (entries copied byte for byte from an input tree whose
+// addresses it shares). Trees belong to the directory they were created in.
+#include <limits>
+#include <memory>
+#include <vector>
+
+#include "TBranch.h"
+#include "TNamed.h"
+#include "TObjArray.h"
+#include "rootio/root_file.h"
+#include "rootio/tree_model.h"
+#include "rootio/tree_writer.h"
+
+class TDirectory;
+class TFile;
+
+class TTree : public TNamed {
+public:
+    static constexpr Long64_t kMaxEntries = std::numeric_limits<Long64_t>::max();
+
+    TTree(const TTree&) = delete;
+    TTree& operator=(const TTree&) = delete;
+    // Leaves its directory, and drops the links other trees hold to its branches.
+    ~TTree() override;
+
+    const char* ClassName() const override { return "TTree"; }
+
+    // `bname` is a branch name or a pattern where * matches any run of characters and ?
+    // one character. Enabling a branch also enables the branch holding its length.
+    virtual void SetBranchStatus(const char* bname, Bool_t status = 1, UInt_t* found = nullptr);
+    virtual Bool_t GetBranchStatus(const char* branchname) const;
+
+    // A new tree in the current directory with this tree's active branches (names, titles,
+    // leaf types, count leaves, order) and its first `nentries` entries (-1: all). The
+    // clone shares this tree's addresses.
+    virtual TTree* CloneTree(Long64_t nentries = -1, Option_t* option = "");
+    // Makes `tree`'s same-named branches take their values from this tree's active
+    // branches (undo: no longer).
+    virtual void CopyAddresses(TTree* tree, Bool_t undo = kFALSE);
+
+    // Recorded only: the engine reads each branch's baskets on demand (one read per
+    // basket), so there is no shared read cache to size or train.
+    virtual Int_t SetCacheSize(Long64_t cachesize = -1);
+    virtual void SetCacheLearnEntries(Int_t n = 10);
+    Long64_t GetCacheSize() const { return fCacheSize; }
+    Int_t GetCacheLearnEntries() const { return fCacheLearnEntries; }
+
+    virtual Long64_t GetEntries() const;
+    virtual Long64_t GetEntriesFast() const;
+    Long64_t GetReadEntry() const { return fReadEntry; }
+    // Reads `entry` of every active branch; returns the bytes read, 0 when out of range.
+    virtual Int_t GetEntry(Long64_t entry = 0, Int_t getall = 0);
+    // Output tree: stores the entry its branches' sources hold; returns its bytes.
+    virtual Int_t Fill();
+
+    virtual TBranch* GetBranch(const char* name);
+    virtual TObjArray* GetListOfBranches() { return &fBranches; }
+    TDirectory* GetDirectory() const { return fDirectory; }
+    virtual TFile* GetCurrentFile() const;
+
+protected:
+    TTree() = default;  // a chain fills in its own state
+
+private:
+    friend class TFile;
+    friend class TBranch;
+
+    // A tree read from `file`, owned by it.
+    TTree(TFile* file, rootio::TreeInfo info);
+    // An empty tree written into `file`, owned by it.
+    TTree(TFile* file, const char* name, const char* title);
+
+    bool IsOutput() const { return fWriter != nullptr; }
+    const char* FileName() const;
+    void AddBranchLike(const rootio::BranchInfo& spec);
+    void WriteToFile();
+    void RefreshActive();
+    void Unlink(TTree* output);
+    void RelinkProviders();
+
+    TDirectory* fDirectory = nullptr;
+    TObjArray fBranches;                          // owns the TBranch objects
+
+    const rootio::RootFile* fSource = nullptr;    // input: the file's engine reader
+    rootio::TreeInfo fInfo;                       // input: the tree as read
+    std::unique_ptr<rootio::TreeWriter> fWriter;  // output
+
+    std::vector<TBranch*> fActive;                // input: branches GetEntry reads
+    bool fActiveStale = true;
+    // Links made by CopyAddresses, both ways, so either tree may go first.
+    std::vector<TTree*> fAddressUsers;            // input: output trees reading our branches
+    std::vector<TTree*> fAddressProviders;        // output: input trees we read from
+
+    Long64_t fReadEntry = -1;
+    Long64_t fCacheSize = 0;
+    Int_t fCacheLearnEntries = 10;
+};

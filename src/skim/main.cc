@@ -1,0 +1,106 @@
+// The skim: copies the events of example_RunIISummer20UL18.root that pass the selection,
+// with the kept branches unchanged, into output.root.
+//
+// Errors: the framework layer throws where the framework would print and carry on with a
+// null or zombie object. Any error ends the run with one line on standard error naming the
+// file (and the entry, for a read inside the event loop), exit status 1, and no
+// output.root that could pass for a complete result.
+#include <cstdio>
+#include <iostream>
+#include <stdexcept>
+#include <string>
+#include <vector>
+
+#include "Heron.h"
+#include "TChain.h"
+#include "TFile.h"
+#include "TObjArray.h"
+#include "TString.h"
+#include "TTree.h"
+#include "selection.h"
+#include "tqdm.h"
+
+int main()
+{
+    // Where the event loop is, for errors raised by the selection's bounds-tested reads.
+    std::string current_file_name;
+    long long current_entry = -1;
+
+    try {
+        TChain* chain = new TChain("Events", "");
+        chain->Add("example_RunIISummer20UL18.root");
+
+        TFile* output_file = new TFile("output.root", "RECREATE");
+
+        chain->SetBranchStatus("*", 0);
+        std::vector<TString> keep_branch_names = {
+            "Electron*", "nElectron", "Muon*",      "nMuon",       "Tau*",    "nTau",
+            "Jet*",      "nJet",      "FatJet*",    "nFatJet",     "GenPart*", "nGenPart",
+            "GenJet*",   "nGenJet",   "Generator*", "MET*",        "event*",  "run*",
+            "luminosityBlock*",       "genWeight*", "btagWeight*", "LHE*",    "*Weight*",
+            "Flag*",     "SubJet*",   "HLT_*",      "Pileup*",     "fixedGridRhoFastjetAll",
+        };
+        for (const TString& branch_name : keep_branch_names) chain->SetBranchStatus(branch_name, 1);
+
+        TTree* output_tree = chain->CloneTree(0);
+
+        std::vector<LorentzVector> veto_lep_p4s;
+        std::vector<LorentzVector> tight_lep_p4s;
+        int n_events_parsed = 0;
+        int n_events_tchain = chain->GetEntries();
+
+        tqdm bar;
+
+        TObjArray* file_list = chain->GetListOfFiles();
+        TIter file_iter(file_list);
+        TObject* current_file = nullptr;
+        while ((current_file = file_iter.Next())) {
+            TFile* file = TFile::Open(current_file->GetTitle());
+            TTree* tree = (TTree*)file->Get("Events");
+            tree->SetCacheSize(134217728);
+            tree->SetCacheLearnEntries(100);
+            tree->SetBranchStatus("*", 0);
+            for (const TString& branch_name : keep_branch_names) tree->SetBranchStatus(branch_name, 1);
+            tree->CopyAddresses(output_tree);
+            nt.Init(tree);
+
+            current_file_name = current_file->GetTitle();
+            unsigned int event = 0;
+            for (event = 0; event < tree->GetEntriesFast(); ++event) {
+                current_entry = event;
+                nt.GetEntry(event);
+                bar.progress(n_events_parsed + event, n_events_tchain);
+
+                LorentzVector lep_p4;
+                if (!passes_lepton_selection(veto_lep_p4s, tight_lep_p4s, lep_p4)) continue;
+                if (!passes_jet_selection(lep_p4)) continue;
+
+                std::cout << "getting entry" << std::endl;
+                tree->GetEntry(event);
+                std::cout << "filling output_tree" << std::endl;
+                output_tree->Fill();
+                std::cout << "done" << std::endl;
+            }
+            current_entry = -1;
+
+            delete file;
+            n_events_parsed += event;
+        }
+
+        bar.finish();
+
+        output_file->cd();
+        output_file->Write();
+        output_file->Close();
+        return 0;
+    } catch (const std::out_of_range& e) {
+        std::cout.flush();
+        std::fprintf(stderr, "skim: %s: entry %lld: %s\n", current_file_name.c_str(), current_entry, e.what());
+    } catch (const std::exception& e) {
+        std::cout.flush();
+        std::fprintf(stderr, "skim: %s\n", e.what());
+    }
+    // Whatever was written of the output is not a result.
+    std::remove("output.root");
+    return 1;
+}
