@@ -65,6 +65,14 @@ TEST(Gradient, SectorSwitchesFollowSinglePrecisionHue) {
     EXPECT_EQ(gradient(100.0), (Rgb{89, 255, 89}));
 }
 
+// Mixed precision: t takes 1 - f in double, q the product s * f in single precision.
+TEST(HsvToRgb, MixedPrecisionOfTheComponentLevels) {
+    EXPECT_EQ(gradient(15.3092), (Rgb{255, 140, 89}));
+    Rgb c{};
+    tqdm_peer::hsv_to_rgb(0.5694667100906372f, 0.489254891872406f, 1.0f, c.r, c.g, c.b);
+    EXPECT_EQ(c, (Rgb{130, 202, 255}));
+}
+
 TEST(HsvToRgb, EverySector) {
     EXPECT_EQ(hsv(0.0f), (Rgb{255, 89, 89}));
     EXPECT_EQ(hsv(0.25f), (Rgb{172, 255, 89}));

@@ -51,6 +51,8 @@ TEST(TerminalModes, EmptyVariablesCountAsUnset) {
     EXPECT_EQ(two_draws(StdoutKind::terminal, {std::nullopt, std::nullopt}).out, expected);
     EXPECT_EQ(two_draws(StdoutKind::terminal, {"", std::nullopt}).out, expected);
     EXPECT_EQ(two_draws(StdoutKind::terminal, {std::nullopt, ""}).out, expected);
+    // The probe leaves the variable unquoted, so blanks alone are no word either.
+    EXPECT_EQ(two_draws(StdoutKind::terminal, {" ", "  "}).out, expected);
 }
 
 std::string describe(const tqdm_peer::State& s) {
