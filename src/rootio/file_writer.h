@@ -17,6 +17,9 @@
 
 namespace rootio {
 
+// Offsets beyond this need 64-bit fields (ROOT's kStartBigFile).
+inline constexpr int64_t kStartBigFile = 2000000000;
+
 class FileWriter {
 public:
     // Creates or replaces `path`. `compression` is the file's setting (ROOT numbering).
@@ -45,6 +48,10 @@ public:
                                std::span<const uint8_t> basket_header, std::span<const uint8_t> payload,
                                Compressor& compressor);
 
+    // fKeylen of a basket record of this branch and tree (v1004 key + the 19 basket bytes):
+    // entry offsets inside a basket count from the key's first byte.
+    static int16_t basket_key_length(std::string_view branch_name, std::string_view tree_name);
+
     // Appends a user object listed in the keys list (e.g. a TTree). The object bytes carry
     // key-relative tags, so `stream` is called with the key length the record will have and
     // must append the object to the buffer it is given. Compressed with the file setting.
@@ -52,13 +59,29 @@ public:
     void write_object(std::string_view class_name, std::string_view name, std::string_view title,
                       const std::function<void(ByteWriter&, int keylen)>& stream);
 
+    // Records that the file holds objects of `class_name` (e.g. a leaf class), so that the
+    // StreamerInfo record describes it. Classes of written objects are recorded already.
+    void note_class(std::string_view class_name);
+
     // Writes the closing records and the header, then closes the descriptor. Throws on any
     // failure, after which the file is removed.
     void close();
     bool is_closed() const { return closed_; }
 
+    // Testing: skips `bytes` (4 .. 2^31-1) at the end, leaving a sparse hole marked and
+    // listed as a free gap, so that 64-bit layouts can be tested without writing gigabytes.
+    void leave_hole_for_testing(int64_t bytes);
+
 private:
     struct State;
+    void write_at(int64_t offset, std::span<const uint8_t> bytes);
+    void flush_pending();
+    void append_record(std::span<const uint8_t> key_header, std::span<const uint8_t> object);
+    int64_t allocate(int64_t nbytes);
+    void write_closing_records();
+    [[noreturn]] void fail_sys(std::string_view what, int err) const;
+    void discard() noexcept;
+
     std::unique_ptr<State> state_;
     std::string path_;
     int compression_;

@@ -1,0 +1,265 @@
+#include "rootio/tree_writer.h"
+
+#include <algorithm>
+
+#include "rootio/error.h"
+#include "rootio/tree_record_writer.h"
+
+namespace rootio {
+
+namespace {
+
+constexpr int16_t kBasketVersion = 3;
+constexpr int32_t kDefaultEntryOffsetLen = 1000;
+
+// Reads a count value (a scalar of an integer type) from its big-endian bytes.
+int64_t count_value(LeafType type, const uint8_t* p)
+{
+    switch (type) {
+    case LeafType::Bool:
+    case LeafType::UInt8: return load_be<uint8_t>(p);
+    case LeafType::Int8: return load_be<int8_t>(p);
+    case LeafType::Int16: return load_be<int16_t>(p);
+    case LeafType::UInt16: return load_be<uint16_t>(p);
+    case LeafType::Int32: return load_be<int32_t>(p);
+    case LeafType::UInt32: return load_be<uint32_t>(p);
+    case LeafType::Int64: return load_be<int64_t>(p);
+    case LeafType::UInt64: {
+        const uint64_t v = load_be<uint64_t>(p);
+        return v > static_cast<uint64_t>(INT64_MAX) ? -1 : static_cast<int64_t>(v);
+    }
+    default: return -1;
+    }
+}
+
+}  // namespace
+
+// One branch's basket being filled: entry bytes back to back, and for entries of varying
+// size their key-relative starts.
+struct BranchBuffer {
+    std::vector<uint8_t> data;
+    std::vector<int32_t> offsets;
+    int32_t entries = 0;          // in the current basket
+    int64_t first_entry = 0;      // of the current basket
+    size_t entry_start = 0;       // where this entry's bytes begin in data
+    bool given = false;           // this entry's bytes were set
+    bool variable = false;        // entries vary in size (count-indexed)
+    int16_t keylen = 0;
+    int32_t fixed_bytes = 0;      // bytes per entry when not variable
+};
+
+struct TreeWriter::State {
+    FileWriter* file;
+    TreeInfo info;
+    Compressor compressor;
+    std::vector<BranchBuffer> buffers;
+    std::vector<uint8_t> header;  // 19 basket bytes, reused
+
+    State(FileWriter& f, int setting) : file(&f), compressor(setting) {}
+
+    [[noreturn]] void fail_branch(const BranchInfo& b, std::string_view what) const
+    {
+        fail(file->path(), "tree " + info.name + ": branch " + b.name, what);
+    }
+
+    void flush(size_t i)
+    {
+        BranchBuffer& buf = buffers[i];
+        BranchInfo& b = info.branches[i];
+        if (buf.entries == 0) return;
+        const size_t data_len = buf.data.size();
+        const int32_t last = static_cast<int32_t>(buf.keylen + data_len);
+        // The entry-offset array follows the data: n = entries + 1, the last slot 0.
+        if (buf.variable) {
+            ByteWriter w(buf.data);
+            w.i32(buf.entries + 1);
+            for (int32_t off : buf.offsets) w.i32(off);
+            w.i32(0);
+        }
+        header.clear();
+        ByteWriter h(header);
+        h.i16(kBasketVersion);
+        h.i32(std::max(b.basket_size, last));                          // fBufferSize
+        h.i32(buf.variable ? b.entry_offset_len : buf.fixed_bytes);    // fNevBufSize
+        h.i32(buf.entries);
+        h.i32(last);
+        h.u8(0);
+        const auto written = file->write_basket(b.name, info.name, static_cast<int16_t>(b.write_basket()), header,
+                                                buf.data, compressor);
+        b.basket_bytes.push_back(written.nbytes);
+        b.basket_seek.push_back(written.seek);
+        b.basket_entry.back() = buf.first_entry;
+        b.basket_entry.push_back(buf.first_entry + buf.entries);
+        const int64_t tot = int64_t{written.objlen} + written.keylen;
+        b.tot_bytes += tot;
+        b.zip_bytes += written.nbytes;
+        info.tot_bytes += tot;
+        info.zip_bytes += written.nbytes;
+
+        buf.first_entry += buf.entries;
+        buf.entries = 0;
+        buf.data.clear();
+        buf.offsets.clear();
+        buf.entry_start = 0;
+    }
+};
+
+TreeWriter::TreeWriter(FileWriter& file, std::string name, std::string title, int compression)
+    : state_(std::make_unique<State>(file, compression < 0 ? file.compression() : compression))
+{
+    state_->info.name = std::move(name);
+    state_->info.title = std::move(title);
+}
+
+TreeWriter::~TreeWriter() = default;
+
+const TreeInfo& TreeWriter::info() const { return state_->info; }
+size_t TreeWriter::branch_count() const { return state_->info.branches.size(); }
+int64_t TreeWriter::entries() const { return state_->info.entries; }
+
+void TreeWriter::set_auto_flush(int64_t entries) { state_->info.auto_flush = std::max<int64_t>(entries, 0); }
+
+int TreeWriter::add_branch(const BranchInfo& spec)
+{
+    State& st = *state_;
+    if (!spec.is_supported()) st.fail_branch(spec, "cannot be written: " + spec.unsupported);
+    if (st.info.entries > 0) st.fail_branch(spec, "added after entries were filled");
+    if (st.info.find_branch(spec.name) >= 0) st.fail_branch(spec, "added twice");
+    if (spec.leaf.len < 1) st.fail_branch(spec, "fixed length must be at least 1");
+
+    BranchInfo b;
+    b.name = spec.name;
+    b.title = spec.title;
+    b.leaf = spec.leaf;
+    b.leaf.count_maximum = 0;
+    b.compress = st.compressor.setting();
+    b.basket_size = spec.basket_size > 0 ? spec.basket_size : 32000;
+    b.basket_entry.push_back(0);
+
+    int counter = -1;
+    if (!spec.leaf.count_leaf.empty()) {
+        for (size_t j = 0; j < st.info.branches.size(); ++j)
+            if (st.info.branches[j].leaf.name == spec.leaf.count_leaf) counter = static_cast<int>(j);
+        if (counter < 0) st.fail_branch(spec, "count leaf " + spec.leaf.count_leaf + " must be added before it");
+        BranchInfo& c = st.info.branches[counter];
+        if (!leaf_type_is_integer(c.leaf.type) || c.leaf.type == LeafType::Bool || c.leaf.len != 1 ||
+            !c.leaf.count_leaf.empty())
+            st.fail_branch(spec, "count leaf " + c.leaf.name + " is not an integer scalar");
+        c.leaf.is_range = true;
+    }
+    b.count_branch = counter;
+    b.entry_offset_len = counter >= 0 ? (spec.entry_offset_len > 0 ? spec.entry_offset_len : kDefaultEntryOffsetLen) : 0;
+
+    BranchBuffer buf;
+    buf.variable = counter >= 0;
+    buf.keylen = FileWriter::basket_key_length(b.name, st.info.name);
+    buf.fixed_bytes = b.leaf.len * leaf_type_size(b.leaf.type);
+    buf.data.reserve(static_cast<size_t>(b.basket_size) + 64);
+    if (buf.variable) buf.offsets.reserve(static_cast<size_t>(b.basket_size) / 4 + 1);
+
+    st.info.branches.push_back(std::move(b));
+    st.buffers.push_back(std::move(buf));
+    return static_cast<int>(st.info.branches.size() - 1);
+}
+
+int TreeWriter::add_branch(const std::string& name, LeafType type, const std::string& count_branch, int32_t len)
+{
+    BranchInfo spec;
+    spec.name = name;
+    spec.leaf.name = name;
+    spec.leaf.type = type;
+    spec.leaf.len = len;
+    std::string dims;
+    if (!count_branch.empty()) {
+        const int c = state_->info.find_branch(count_branch);
+        if (c < 0) fail(state_->file->path(), "tree " + state_->info.name + ": branch " + name,
+                        "count branch " + count_branch + " must be added before it");
+        spec.leaf.count_leaf = state_->info.branches[c].leaf.name;
+        dims.append("[").append(spec.leaf.count_leaf).append("]");
+    }
+    if (len > 1) dims.append("[").append(std::to_string(len)).append("]");
+    spec.leaf.title = name;
+    spec.leaf.title.append(dims);
+    spec.title = spec.leaf.title;
+    spec.title += '/';
+    spec.title += leaf_type_letter(type);
+    return add_branch(spec);
+}
+
+void TreeWriter::set_entry_bytes(int branch, std::span<const uint8_t> be)
+{
+    State& st = *state_;
+    if (branch < 0 || static_cast<size_t>(branch) >= st.buffers.size())
+        fail(st.file->path(), "tree " + st.info.name, "no branch number " + std::to_string(branch));
+    BranchBuffer& buf = st.buffers[static_cast<size_t>(branch)];
+    buf.data.resize(buf.entry_start);  // a second call for the same entry replaces the first
+    buf.data.insert(buf.data.end(), be.begin(), be.end());
+    buf.given = true;
+}
+
+void TreeWriter::fill()
+{
+    State& st = *state_;
+    const int64_t entry = st.info.entries;
+    auto reject = [&](size_t i, const std::string& what) {
+        // Leave the writer as it was before this entry.
+        for (auto& buf : st.buffers) {
+            buf.data.resize(buf.entry_start);
+            buf.given = false;
+        }
+        st.fail_branch(st.info.branches[i], "entry " + std::to_string(entry) + ": " + what);
+    };
+
+    for (size_t i = 0; i < st.buffers.size(); ++i) {
+        const BranchBuffer& buf = st.buffers[i];
+        const BranchInfo& b = st.info.branches[i];
+        if (!buf.given) reject(i, "no value given");
+        const size_t bytes = buf.data.size() - buf.entry_start;
+        if (b.count_branch < 0) {
+            if (bytes != static_cast<size_t>(buf.fixed_bytes))
+                reject(i, std::to_string(bytes) + " bytes given, " + std::to_string(buf.fixed_bytes) + " expected");
+            continue;
+        }
+        const BranchBuffer& cbuf = st.buffers[static_cast<size_t>(b.count_branch)];
+        const BranchInfo& cb = st.info.branches[static_cast<size_t>(b.count_branch)];
+        const int64_t count = count_value(cb.leaf.type, cbuf.data.data() + cbuf.entry_start);
+        if (count < 0) reject(i, "count " + cb.name + " is negative");
+        const uint64_t expected = static_cast<uint64_t>(count) * static_cast<uint64_t>(buf.fixed_bytes);
+        if (bytes != expected)
+            reject(i, std::to_string(bytes / leaf_type_size(b.leaf.type)) + " elements given, but " + cb.name + " = " +
+                          std::to_string(count) + (b.leaf.len > 1 ? " x " + std::to_string(b.leaf.len) : "") +
+                          " elements expected");
+    }
+
+    for (size_t i = 0; i < st.buffers.size(); ++i) {
+        BranchBuffer& buf = st.buffers[i];
+        BranchInfo& b = st.info.branches[i];
+        const int32_t nbytes = static_cast<int32_t>(buf.data.size() - buf.entry_start);
+        if (b.leaf.is_range)
+            b.leaf.count_maximum = std::max(b.leaf.count_maximum, count_value(b.leaf.type, buf.data.data() + buf.entry_start));
+        if (buf.variable) buf.offsets.push_back(static_cast<int32_t>(buf.keylen + buf.entry_start));
+        ++buf.entries;
+        ++b.entries;
+        buf.entry_start = buf.data.size();
+        buf.given = false;
+        // ROOT's rule (TBranch::Fill): flush when the buffer, twice the offset table and
+        // one more entry like this one would not fit the basket size.
+        const int64_t lnew = buf.keylen + static_cast<int64_t>(buf.data.size());
+        const int64_t nsize = buf.variable ? int64_t{buf.entries} * 4 : 0;
+        if (lnew + 2 * nsize + nbytes >= b.basket_size) st.flush(i);
+    }
+    ++st.info.entries;
+    if (st.info.auto_flush > 0 && st.info.entries % st.info.auto_flush == 0)
+        for (size_t i = 0; i < st.buffers.size(); ++i) st.flush(i);
+}
+
+void TreeWriter::write()
+{
+    State& st = *state_;
+    for (size_t i = 0; i < st.buffers.size(); ++i) st.flush(i);
+    for (const BranchInfo& b : st.info.branches) st.file->note_class(leaf_class_name(b.leaf.type));
+    st.file->write_object("TTree", st.info.name, st.info.title,
+                          [&st](ByteWriter& out, int keylen) { stream_tree(out, keylen, st.info); });
+}
+
+}  // namespace rootio
