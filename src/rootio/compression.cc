@@ -43,6 +43,18 @@ Tag tag_of(const uint8_t* p)
     return Tag::Unknown;
 }
 
+const char* tag_text(Tag t)
+{
+    switch (t) {
+    case Tag::Zlib: return "ZL";
+    case Tag::Old: return "CS";
+    case Tag::Xz: return "XZ";
+    case Tag::Lz4: return "L4";
+    case Tag::Zstd: return "ZS";
+    default: return "??";
+    }
+}
+
 // Method byte ROOT writes and requires: deflate = 8, xz = 0, LZ4 and zstd = library major version.
 uint8_t method_of(Tag t)
 {
@@ -193,8 +205,7 @@ bool Compressor::compress(std::span<const uint8_t> in, std::vector<uint8_t>& out
             out.clear();
             return false;
         }
-        const char* tag = c.tag == Tag::Zlib ? "ZL" : c.tag == Tag::Old ? "CS" : c.tag == Tag::Xz ? "XZ"
-                        : c.tag == Tag::Lz4  ? "L4" : "ZS";
+        const char* tag = tag_text(c.tag);
         header[0] = uint8_t(tag[0]);
         header[1] = uint8_t(tag[1]);
         header[2] = method_of(c.tag);
