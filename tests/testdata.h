@@ -24,10 +24,10 @@ inline bool under_ci()
 
 }  // namespace testdata
 
-// Use at the top of a test: binds `path` to the file or skips/fails when it is absent.
-#define REQUIRE_TESTDATA(path, name)                                                              \
-    const std::filesystem::path path = testdata::folder() / (name);                              \
-    if (!std::filesystem::exists(path)) {                                                         \
-        if (testdata::under_ci()) FAIL() << "test data missing under CI: " << path;              \
-        GTEST_SKIP() << "test data not found: " << path << " (set SKIM_TESTDATA)";               \
+// Use at the top of a test: binds `var` to the file or skips/fails when it is absent.
+#define REQUIRE_TESTDATA(var, name)                                                              \
+    const std::filesystem::path var = testdata::folder() / (name);                              \
+    if (!std::filesystem::exists(var)) {                                                         \
+        if (testdata::under_ci()) FAIL() << "test data missing under CI: " << var;              \
+        GTEST_SKIP() << "test data not found: " << var << " (set SKIM_TESTDATA)";               \
     }
