@@ -68,6 +68,16 @@ TEST(Period, StaysAtLeastOneAndAtMostHalfAMillion) {
     EXPECT_EQ(got.report, "1/75 500000/75");
 }
 
+// No time passed and nothing done: the ratio is 0/0, and the period stays usable.
+TEST(Period, ZeroOverZeroGivesPeriodOne) {
+    const ChildResult got = on_terminal([](tqdm& bar) {
+        for (int i = 0; i < 12; ++i) bar.progress(0, 1000);
+        return period_and_smoothing(bar);
+    });
+    EXPECT_EQ(got.report, "1/75");
+    EXPECT_EQ(count(got.out, kDrawStart), 12u);
+}
+
 // The period is compared with what is left after adapting: at 0.6 s a period of 64
 // makes the draw at 966 of 1000 the end-of-run draw.
 TEST(Period, EndOfRunUsesTheAdaptedPeriod) {
