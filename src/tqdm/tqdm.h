@@ -5,8 +5,8 @@
 #include <string>
 #include <vector>
 
-// Live terminal progress bar. Redraws one line in place, at most about 25 times a
-// second once the rate is known; draws nothing unless standard output is a terminal.
+// Live terminal progress bar. Redraws one line in place, about 25 times a second once
+// entries come faster than that; draws nothing unless standard output is a terminal.
 class tqdm {
 public:
     using time_point = std::chrono::time_point<std::chrono::system_clock, std::chrono::nanoseconds>;
@@ -16,9 +16,6 @@ public:
     // Same as tqdm(), reading time through `clock` instead of the system clock.
     explicit tqdm(clock_source clock);
 
-    tqdm(const tqdm&) = delete;
-    tqdm& operator=(const tqdm&) = delete;
-
     // Called once per entry: the gate stays inline so that a call which does not
     // draw costs one flag test and one remainder.
     void progress(int curr, int tot) {
@@ -26,8 +23,10 @@ public:
         if (curr % period != 0) return;
         draw(curr, tot);
     }
+    // Draws the final state (same gate as progress) and ends the line.
     void finish();
 
+    // Starts timing and rate estimate afresh; theme, colours and label stay.
     void reset();
     void set_theme_line();
     void set_theme_circle();
