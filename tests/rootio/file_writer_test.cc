@@ -1,0 +1,365 @@
+#include "rootio/file_writer.h"
+
+#include <gmock/gmock.h>
+#include <gtest/gtest.h>
+#include <sys/resource.h>
+#include <sys/stat.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <csignal>
+#include <filesystem>
+#include <fstream>
+
+#include "file_structure.h"
+#include "handmade_file.h"
+#include "rootio/branch_reader.h"
+#include "rootio/root_file.h"
+#include "rootio/tree_reader.h"
+#include "rootio/tree_writer.h"
+
+using ::testing::AllOf;
+using ::testing::HasSubstr;
+using rootio::FileWriter;
+using rootio::LeafType;
+using rootio::RootError;
+using rootio::RootFile;
+using rootio::TreeWriter;
+
+namespace {
+
+// A small tree of `entries` entries: a count, an array it counts and a scalar.
+void write_tree(FileWriter& file, int entries, const std::string& name = "Events")
+{
+    TreeWriter tree(file, name, "a tree");
+    const int n = tree.add_branch("n", LeafType::Int32);
+    const int x = tree.add_branch("x", LeafType::Float, "n");
+    const int id = tree.add_branch("id", LeafType::Int64);
+    std::vector<float> values;
+    for (int i = 0; i < entries; ++i) {
+        values.assign(static_cast<size_t>(i % 4), static_cast<float>(i));
+        tree.set_value<int32_t>(n, i % 4);
+        tree.set_values<float>(x, values);
+        tree.set_value<int64_t>(id, i);
+        tree.fill();
+    }
+    tree.write();
+}
+
+// Runs `body` in a child process and returns its exit status (or 128 + signal).
+template <class F>
+int in_child(F body)
+{
+    const pid_t pid = ::fork();
+    if (pid == 0) {
+        int code = 99;
+        try {
+            code = body();
+        } catch (...) {
+            code = 98;
+        }
+        ::_exit(code);
+    }
+    int status = 0;
+    ::waitpid(pid, &status, 0);
+    return WIFEXITED(status) ? WEXITSTATUS(status) : 128 + WTERMSIG(status);
+}
+
+bool exists(const std::string& path)
+{
+    struct stat sb{};
+    return ::lstat(path.c_str(), &sb) == 0;
+}
+
+}  // namespace
+
+TEST(FileWriter, FileWithoutObjectsIsAValidEmptyFile)
+{
+    handmade::TempDir dir;
+    const std::string path = (dir / "empty.root").string();
+    {
+        FileWriter file(path, 101, "nothing here");
+        file.close();
+        EXPECT_TRUE(file.is_closed());
+    }
+    const auto s = file_structure::check(path);
+    EXPECT_FALSE(s.big);
+    EXPECT_TRUE(s.listed_keys.empty());
+    ASSERT_EQ(s.records.size(), 4u);  // directory, streamer infos, keys list, free segments
+    EXPECT_EQ(s.records[1].name, "StreamerInfo");
+    auto file = RootFile::open(path);
+    EXPECT_TRUE(file->keys().empty());
+    EXPECT_EQ(file->compression(), 101);
+}
+
+TEST(FileWriter, TreeFileHasConsistentRecordsForEveryCodec)
+{
+    handmade::TempDir dir;
+    for (int setting : {0, 101, 209, 404, 505}) {
+        SCOPED_TRACE(setting);
+        const std::string path = (dir / ("t" + std::to_string(setting) + ".root")).string();
+        FileWriter file(path, setting);
+        write_tree(file, 20000);
+        file.close();
+        const auto s = file_structure::check(path);
+        ASSERT_EQ(s.listed_keys.size(), 1u);
+        size_t baskets = 0, compressed = 0;
+        for (const auto& r : s.records) {
+            if (r.class_name != "TBasket") continue;
+            ++baskets;
+            EXPECT_EQ(r.title, "Events");
+            if (r.objlen > r.nbytes - r.keylen) ++compressed;
+        }
+        EXPECT_GE(baskets, 6u);
+        EXPECT_EQ(compressed, setting == 0 ? 0u : baskets) << "these baskets all shrink";
+        auto f = RootFile::open(path);
+        EXPECT_EQ(f->compression(), setting);
+        EXPECT_EQ(rootio::read_tree(*f, "Events").entries, 20000);
+    }
+}
+
+TEST(FileWriter, ObjectsOfTheSameNameGetSuccessiveCycles)
+{
+    handmade::TempDir dir;
+    const std::string path = (dir / "cycles.root").string();
+    FileWriter file(path, 0);
+    write_tree(file, 3);
+    write_tree(file, 5);
+    write_tree(file, 7, "Other");
+    file.close();
+    const auto s = file_structure::check(path);
+    auto f = RootFile::open(path);
+    ASSERT_EQ(f->keys().size(), 3u);
+    EXPECT_EQ(f->keys()[0].cycle, 1);
+    EXPECT_EQ(f->keys()[1].cycle, 2);
+    EXPECT_EQ(f->keys()[2].cycle, 1);
+    EXPECT_EQ(f->find_key("Events")->cycle, 2);
+    EXPECT_EQ(rootio::read_tree(*f, "Events").entries, 5);
+    EXPECT_EQ(rootio::read_tree(*f, "Other").entries, 7);
+}
+
+TEST(FileWriter, SmallObjectsAreStoredRawLargeOnesCompressed)
+{
+    handmade::TempDir dir;
+    const std::string path = (dir / "objects.root").string();
+    FileWriter file(path, 101);
+    file.write_object("TNamed", "small", "", [](rootio::ByteWriter& out, int) {
+        out.bytes(std::vector<uint8_t>(256, 7));
+    });
+    file.write_object("TNamed", "large", "", [](rootio::ByteWriter& out, int) {
+        out.bytes(std::vector<uint8_t>(257, 7));
+    });
+    file.close();
+    auto f = RootFile::open(path);
+    EXPECT_FALSE(f->find_key("small")->is_compressed());
+    EXPECT_TRUE(f->find_key("large")->is_compressed());
+    EXPECT_EQ(f->read_object(*f->find_key("large")), std::vector<uint8_t>(257, 7));
+}
+
+TEST(FileWriter, StreamCallbackIsToldTheKeyLength)
+{
+    handmade::TempDir dir;
+    const std::string path = (dir / "keylen.root").string();
+    FileWriter file(path, 0);
+    int seen = 0;
+    file.write_object("TNamed", "obj", "title", [&](rootio::ByteWriter& out, int keylen) {
+        seen = keylen;
+        out.u8(1);
+    });
+    file.close();
+    auto f = RootFile::open(path);
+    EXPECT_EQ(seen, f->find_key("obj")->keylen);
+    EXPECT_EQ(seen, 26 + 7 + 4 + 6);
+}
+
+// Two sparse holes push the file past 2^31 bytes, where a seek kept in a signed 32-bit
+// field would wrap: later records get 64-bit keys, the directory v1005, the header the
+// large layout, the free list v1001, and every value still reads.
+TEST(FileWriter, FilesPastTwoGigabytesSwitchToTheLargeLayout)
+{
+    handmade::TempDir dir;
+    const std::string path = (dir / "big.root").string();
+    {
+        FileWriter file(path, 101);
+        TreeWriter tree(file, "Events", "");
+        const int n = tree.add_branch("n", LeafType::UInt8);
+        const int x = tree.add_branch("x", LeafType::Double, "n");
+        tree.set_auto_flush(1000);
+        std::vector<double> xs;
+        for (int i = 0; i < 3000; ++i) {
+            if (i == 1000 || i == 2000) file.leave_hole_for_testing(1100000000);
+            xs.assign(static_cast<size_t>(i % 3), i * 0.5);
+            tree.set_value<uint8_t>(n, static_cast<uint8_t>(i % 3));
+            tree.set_values<double>(x, xs);
+            tree.fill();
+        }
+        tree.write();
+        file.close();
+    }
+    const auto s = file_structure::check(path);
+    EXPECT_TRUE(s.big);
+    EXPECT_GT(s.end, int64_t{2200000000});
+    ASSERT_EQ(s.gaps.size(), 2u);
+    ASSERT_EQ(s.free_segments.size(), 3u);
+    EXPECT_EQ(s.free_segments.back().second, 3000000000) << "ROOT extends the open segment by 10^9";
+    for (const auto& r : s.records)
+        if (r.class_name == "TTree" || r.name == "StreamerInfo") {
+            EXPECT_EQ(r.version, 1004);
+        }
+
+    auto f = RootFile::open(path);
+    const auto info = rootio::read_tree(*f, "Events");
+    ASSERT_EQ(info.entries, 3000);
+    for (const auto& b : info.branches) {
+        ASSERT_EQ(b.write_basket(), 3) << "one basket per cluster";
+        EXPECT_LT(b.basket_seek[0], int64_t{1} << 31);
+        EXPECT_GT(b.basket_seek[2], int64_t{1} << 31) << b.name;
+    }
+    EXPECT_GT(f->find_key("Events")->seek_key, int64_t{1} << 31);
+    rootio::BranchReader x(*f, info, 1);
+    std::vector<double> got;
+    for (int i = 0; i < 3000; ++i) {
+        rootio::decode_elements(x.entry_bytes(i), got);
+        ASSERT_EQ(got, std::vector<double>(static_cast<size_t>(i % 3), i * 0.5)) << i;
+    }
+}
+
+TEST(FileWriter, MissingDirectoryNamesFileAndReason)
+{
+    handmade::TempDir dir;
+    const std::string path = (dir / "no" / "such.root").string();
+    try {
+        FileWriter file(path);
+        FAIL() << "created a file in a missing directory";
+    } catch (const RootError& e) {
+        EXPECT_THAT(e.what(), AllOf(HasSubstr(path), HasSubstr("No such file or directory")));
+    }
+}
+
+TEST(FileWriter, DirectoryAsPathIsRefused)
+{
+    handmade::TempDir dir;
+    EXPECT_THAT([&] { FileWriter file(dir.path().string()); },
+                ::testing::ThrowsMessage<RootError>(HasSubstr("Is a directory")));
+    EXPECT_TRUE(std::filesystem::is_directory(dir.path()));
+}
+
+TEST(FileWriter, UnwritablePlaceIsRefused)
+{
+    handmade::TempDir dir;
+    const auto locked = dir / "locked";
+    std::filesystem::create_directory(locked);
+    ::chmod(locked.c_str(), 0555);
+    const std::string path = (locked / "out.root").string();
+    // Root ignores permissions, so the attempt is made as an unprivileged user.
+    const int code = in_child([&] {
+        if (::geteuid() == 0 && ::setuid(65534) != 0) return 2;
+        try {
+            FileWriter file(path);
+        } catch (const RootError& e) {
+            const std::string msg = e.what();
+            return msg.find(path) != std::string::npos && msg.find("Permission denied") != std::string::npos ? 0 : 3;
+        }
+        return 1;
+    });
+    EXPECT_EQ(code, 0);
+    EXPECT_FALSE(exists(path));
+}
+
+// The file-size limit makes writes fail with EFBIG part-way, like a full disk.
+TEST(FileWriter, DiskFullFailsAndLeavesNoFile)
+{
+    handmade::TempDir dir;
+    const std::string path = (dir / "full.root").string();
+    const int code = in_child([&] {
+        std::signal(SIGXFSZ, SIG_IGN);
+        const rlimit limit{200000, 200000};
+        if (::setrlimit(RLIMIT_FSIZE, &limit) != 0) return 2;
+        try {
+            FileWriter file(path, 0);
+            write_tree(file, 100000);
+            file.close();
+        } catch (const RootError& e) {
+            const std::string msg = e.what();
+            return msg.find(path) != std::string::npos && msg.find("File too large") != std::string::npos ? 0 : 3;
+        }
+        return 1;
+    });
+    EXPECT_EQ(code, 0);
+    EXPECT_FALSE(exists(path)) << "a failed file must not be left behind";
+}
+
+TEST(FileWriter, FullDeviceIsAnErrorAndTheDeviceIsKept)
+{
+    if (!exists("/dev/full")) GTEST_SKIP() << "no /dev/full";
+    FileWriter file("/dev/full", 0);
+    write_tree(file, 10);
+    EXPECT_THAT([&] { file.close(); },
+                ::testing::ThrowsMessage<RootError>(AllOf(HasSubstr("/dev/full"), HasSubstr("No space left"))));
+    EXPECT_FALSE(file.is_closed());
+    EXPECT_TRUE(exists("/dev/full"));
+}
+
+// Writing to a file that was unlinked would succeed into nothing; close() says so.
+TEST(FileWriter, FileRemovedWhileWritingFailsAtClose)
+{
+    handmade::TempDir dir;
+    const std::string path = (dir / "gone.root").string();
+    FileWriter file(path, 0);
+    write_tree(file, 100);
+    std::filesystem::remove(path);
+    EXPECT_THAT([&] { file.close(); }, ::testing::ThrowsMessage<RootError>(
+                                           AllOf(HasSubstr(path), HasSubstr("removed or replaced"))));
+    EXPECT_FALSE(exists(path));
+}
+
+TEST(FileWriter, FileReplacedWhileWritingFailsAndTheNewFileIsKept)
+{
+    handmade::TempDir dir;
+    const std::string path = (dir / "replaced.root").string();
+    {
+        FileWriter file(path, 0);
+        std::filesystem::remove(path);
+        std::ofstream(path) << "someone else's";
+        EXPECT_THROW(file.close(), RootError);
+    }
+    std::ifstream in(path);
+    std::string text;
+    std::getline(in, text);
+    EXPECT_EQ(text, "someone else's");
+}
+
+TEST(FileWriter, FileNotClosedIsRemoved)
+{
+    handmade::TempDir dir;
+    const std::string path = (dir / "abandoned.root").string();
+    {
+        FileWriter file(path);
+        write_tree(file, 1000);
+        EXPECT_TRUE(exists(path));
+    }
+    EXPECT_FALSE(exists(path));
+}
+
+TEST(FileWriter, WritingAfterCloseIsAnErrorAndCloseTwiceIsHarmless)
+{
+    handmade::TempDir dir;
+    const std::string path = (dir / "closed.root").string();
+    FileWriter file(path);
+    file.close();
+    EXPECT_NO_THROW(file.close());
+    EXPECT_THROW(file.write_object("TNamed", "late", "", [](rootio::ByteWriter&, int) {}), RootError);
+    EXPECT_TRUE(exists(path));
+    file_structure::check(path);
+}
+
+TEST(FileWriter, ReplacesAnExistingFile)
+{
+    handmade::TempDir dir;
+    const std::string path = (dir / "old.root").string();
+    std::ofstream(path) << std::string(1 << 20, 'x');
+    FileWriter file(path, 0);
+    file.close();
+    const auto s = file_structure::check(path);
+    EXPECT_LT(s.end, 2000);
+}
