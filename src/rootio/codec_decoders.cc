@@ -17,18 +17,6 @@ namespace {
 // hostile header asking for more is refused before anything is allocated.
 constexpr uint64_t kXzMemoryLimit = uint64_t{80} << 20;
 
-voidpf zlib_alloc(voidpf, uInt items, uInt size) { return codec_malloc(size_t{items} * size); }
-void zlib_free(voidpf, voidpf p) { codec_free(p); }
-
-void* lzma_alloc_fn(void* pool, size_t nmemb, size_t size)
-{
-    return static_cast<RecyclingPool*>(pool)->allocate(nmemb * size);
-}
-void lzma_free_fn(void* pool, void* p) { static_cast<RecyclingPool*>(pool)->release(p); }
-
-void* zstd_alloc(void*, size_t n) { return codec_malloc(n); }
-void zstd_free(void*, void* p) { codec_free(p); }
-
 std::string short_by(size_t produced, size_t expected)
 {
     return "stream ends after " + std::to_string(produced) + " of " + std::to_string(expected) + " bytes";
@@ -46,8 +34,8 @@ ZlibDecoder::~ZlibDecoder()
 std::string ZlibDecoder::decode(std::span<const uint8_t> in, std::span<uint8_t> out)
 {
     if (!ready_) {
-        stream_.zalloc = zlib_alloc;
-        stream_.zfree = zlib_free;
+        stream_.zalloc = codec_zlib_alloc;
+        stream_.zfree = codec_zlib_free;
         const int rc = raw_ ? inflateInit2(&stream_, -MAX_WBITS) : inflateInit(&stream_);
         if (rc != Z_OK) return "cannot initialise zlib (error " + std::to_string(rc) + ")";
         ready_ = true;
@@ -77,8 +65,8 @@ std::string ZlibDecoder::decode(std::span<const uint8_t> in, std::span<uint8_t> 
 
 XzDecoder::XzDecoder()
 {
-    allocator_.alloc = lzma_alloc_fn;
-    allocator_.free = lzma_free_fn;
+    allocator_.alloc = pool_lzma_alloc;
+    allocator_.free = pool_lzma_free;
     allocator_.opaque = &pool_;
     stream_.allocator = &allocator_;
 }
@@ -142,7 +130,7 @@ ZstdDecoder::~ZstdDecoder() { ZSTD_freeDCtx(ctx_); }
 std::string ZstdDecoder::decode(std::span<const uint8_t> in, std::span<uint8_t> out)
 {
     if (!ctx_) {
-        ctx_ = ZSTD_createDCtx_advanced(ZSTD_customMem{zstd_alloc, zstd_free, nullptr});
+        ctx_ = ZSTD_createDCtx_advanced(ZSTD_customMem{codec_zstd_alloc, codec_zstd_free, nullptr});
         if (!ctx_) return "cannot create a zstd context";
     }
     const size_t n = ZSTD_decompressDCtx(ctx_, out.data(), out.size(), in.data(), in.size());

@@ -17,18 +17,6 @@ namespace rootio::detail {
 
 namespace {
 
-voidpf zlib_alloc(voidpf, uInt items, uInt size) { return codec_malloc(size_t{items} * size); }
-void zlib_free(voidpf, voidpf p) { codec_free(p); }
-
-void* lzma_alloc_fn(void* pool, size_t nmemb, size_t size)
-{
-    return static_cast<RecyclingPool*>(pool)->allocate(nmemb * size);
-}
-void lzma_free_fn(void* pool, void* p) { static_cast<RecyclingPool*>(pool)->release(p); }
-
-void* zstd_alloc(void*, size_t n) { return codec_malloc(n); }
-void zstd_free(void*, void* p) { codec_free(p); }
-
 // deflateInit(level) for ZL; bare deflate for CS. deflateReset between blocks gives the
 // same bytes as a fresh stream without re-allocating its 256 kB of tables.
 class ZlibEncoder final : public BlockEncoder {
@@ -42,8 +30,8 @@ public:
     size_t encode(std::span<const uint8_t> in, std::span<uint8_t> out) override
     {
         if (!ready_) {
-            stream_.zalloc = zlib_alloc;
-            stream_.zfree = zlib_free;
+            stream_.zalloc = codec_zlib_alloc;
+            stream_.zfree = codec_zlib_free;
             if (deflateInit2(&stream_, level_, Z_DEFLATED, raw_ ? -MAX_WBITS : MAX_WBITS, 8, Z_DEFAULT_STRATEGY) != Z_OK)
                 return 0;
             ready_ = true;
@@ -71,8 +59,8 @@ class XzEncoder final : public BlockEncoder {
 public:
     explicit XzEncoder(int level) : level_(static_cast<uint32_t>(std::min(level, 9)))
     {
-        allocator_.alloc = lzma_alloc_fn;
-        allocator_.free = lzma_free_fn;
+        allocator_.alloc = pool_lzma_alloc;
+        allocator_.free = pool_lzma_free;
         allocator_.opaque = &pool_;
         stream_.allocator = &allocator_;
     }
@@ -145,7 +133,7 @@ public:
     size_t encode(std::span<const uint8_t> in, std::span<uint8_t> out) override
     {
         if (!ctx_) {
-            ctx_ = ZSTD_createCCtx_advanced(ZSTD_customMem{zstd_alloc, zstd_free, nullptr});
+            ctx_ = ZSTD_createCCtx_advanced(ZSTD_customMem{codec_zstd_alloc, codec_zstd_free, nullptr});
             if (!ctx_) return 0;
         }
         const size_t n = ZSTD_compressCCtx(ctx_, out.data(), out.size(), in.data(), in.size(), zstd_level_);

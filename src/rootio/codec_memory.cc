@@ -33,6 +33,17 @@ void codec_free(void* p) { std::free(p); }
 
 size_t codec_allocations() { return g_allocations.load(std::memory_order_relaxed); }
 
+void* codec_zlib_alloc(void*, unsigned items, unsigned size) { return codec_malloc(size_t{items} * size); }
+void codec_zlib_free(void*, void* p) { codec_free(p); }
+void* codec_zstd_alloc(void*, size_t n) { return codec_malloc(n); }
+void codec_zstd_free(void*, void* p) { codec_free(p); }
+
+void* pool_lzma_alloc(void* pool, size_t nmemb, size_t size)
+{
+    return static_cast<RecyclingPool*>(pool)->allocate(nmemb * size);
+}
+void pool_lzma_free(void* pool, void* p) { static_cast<RecyclingPool*>(pool)->release(p); }
+
 RecyclingPool::RecyclingPool() { kept_.reserve(kMaxKept); }
 
 RecyclingPool::~RecyclingPool()

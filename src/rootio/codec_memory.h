@@ -12,6 +12,15 @@ void codec_free(void* p);
 // Number of codec_malloc calls since the program started.
 size_t codec_allocations();
 
+// The same memory in the signatures each library's custom allocator expects.
+void* codec_zlib_alloc(void* opaque, unsigned items, unsigned size);  // zlib alloc_func
+void codec_zlib_free(void* opaque, void* p);
+void* codec_zstd_alloc(void* opaque, size_t n);  // ZSTD_customMem
+void codec_zstd_free(void* opaque, void* p);
+// liblzma's lzma_allocator with a RecyclingPool as its opaque pointer.
+void* pool_lzma_alloc(void* pool, size_t nmemb, size_t size);
+void pool_lzma_free(void* pool, void* p);
+
 // Keeps freed blocks for reuse: liblzma frees and re-allocates its bookkeeping (stream
 // index, filter options) and, when the size changes, its dictionary on every
 // re-initialisation. A block is reused for a request between half its size and its size.
