@@ -6,6 +6,7 @@
 // file (and the entry, for a read inside the event loop), exit status 1, and no
 // output.root that could pass for a complete result.
 #include <cstdio>
+#include <filesystem>
 #include <iostream>
 #include <stdexcept>
 #include <string>
@@ -100,7 +101,10 @@ int main()
         std::cout.flush();
         std::fprintf(stderr, "skim: %s\n", e.what());
     }
-    // Whatever was written of the output is not a result.
-    std::remove("output.root");
+    // Whatever was written of the output is not a result. Only a regular file is ours to
+    // remove: a directory or device in its place was never written.
+    std::error_code ignored;
+    if (std::filesystem::is_regular_file(std::filesystem::symlink_status("output.root", ignored)))
+        std::filesystem::remove("output.root", ignored);
     return 1;
 }
