@@ -25,9 +25,7 @@ struct Layout {
     bool big = false;  // large-file header, v1005 directory, v1004 keys
 };
 
-struct KeySpot {
-    size_t at = 0;  // where the key header was written
-};
+inline constexpr size_t kHeaderSize = 100;
 
 inline void key_header(rootio::ByteWriter& w, bool big, int32_t nbytes, int32_t objlen, int16_t keylen, int16_t cycle,
                        int64_t seek_key, int64_t seek_pdir, const std::string& cls, const std::string& name,
@@ -61,7 +59,7 @@ inline std::vector<uint8_t> build(const std::vector<Object>& objects, Layout lay
 {
     const bool big = layout.big;
     const std::string fname = "handmade.root";
-    std::vector<uint8_t> out(100, 0);
+    std::vector<uint8_t> out(kHeaderSize, 0);
     rootio::ByteWriter w(out);
 
     // Top directory record at 100.
@@ -121,8 +119,9 @@ inline std::vector<uint8_t> build(const std::vector<Object>& objects, Layout lay
 
     // Header.
     std::vector<uint8_t> head;
+    head.reserve(kHeaderSize);
     rootio::ByteWriter hw(head);
-    head.insert(head.end(), {'r', 'o', 'o', 't'});
+    for (char c : {'r', 'o', 'o', 't'}) hw.u8(static_cast<uint8_t>(c));
     hw.i32(big ? 1062206 : 62206);
     hw.i32(100);
     if (big) {

@@ -4,6 +4,8 @@
 #include <gtest/gtest.h>
 #include <zlib.h>
 
+#include <cstring>
+
 #include "handmade_file.h"
 #include "testdata.h"
 
@@ -26,7 +28,8 @@ std::vector<uint8_t> zlib_block(const std::vector<uint8_t>& raw)
                                 static_cast<uint8_t>(n), static_cast<uint8_t>(n >> 8), static_cast<uint8_t>(n >> 16),
                                 static_cast<uint8_t>(raw.size()), static_cast<uint8_t>(raw.size() >> 8),
                                 static_cast<uint8_t>(raw.size() >> 16)};
-    out.insert(out.end(), z.begin(), z.end());
+    out.resize(rootio::kBlockHeaderSize + n);
+    std::memcpy(out.data() + rootio::kBlockHeaderSize, z.data(), n);
     return out;
 }
 
