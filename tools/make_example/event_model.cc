@@ -10,7 +10,7 @@ namespace make_example {
 namespace {
 
 constexpr double kPi = std::numbers::pi;
-constexpr double kBoostedFraction = 0.07;
+constexpr double kBoostedFraction = 0.10;
 constexpr double kWLikeFraction = 0.30;
 constexpr float kElectronMass = 0.000511f;
 constexpr float kMuonMass = 0.10566f;
