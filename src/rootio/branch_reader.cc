@@ -7,6 +7,13 @@ namespace rootio {
 namespace {
 constexpr uint8_t kGenerateOffsetMap = 1;  // fIOBits: offsets rebuilt from the count branch
 constexpr int kGeneratedOffsetsFlag = 80;
+
+// A key-relative entry offset as an index into the entry data; a corrupt offset far below the
+// key length becomes -1 (rejected by check_offsets) instead of overflowing.
+int32_t data_relative(int32_t key_relative, int32_t keylen)
+{
+    return static_cast<int32_t>(std::max<int64_t>(int64_t{key_relative} - keylen, -1));
+}
 }  // namespace
 
 BranchReader::BranchReader(const RootFile& file, const TreeInfo& tree, int branch_index)
@@ -166,7 +173,10 @@ void BranchReader::load_disk_basket(int index)
                 offsets_[static_cast<size_t>(k)] = static_cast<int32_t>(std::clamp<int64_t>(start, INT32_MIN, INT32_MAX));
             }
         }
-        for (int32_t k = 0; k < entries; ++k) offsets_[static_cast<size_t>(k)] -= key.keylen;
+        for (int32_t k = 0; k < entries; ++k) {
+            int32_t& off = offsets_[static_cast<size_t>(k)];
+            off = data_relative(off, key.keylen);
+        }
         offsets_[static_cast<size_t>(entries)] = static_cast<int32_t>(data_size);
     }
     check_offsets(entries, data_size);
@@ -189,7 +199,7 @@ void BranchReader::load_embedded_basket(const EmbeddedBasket& e)
     variable_ = true;
     offsets_.resize(static_cast<size_t>(entries) + 1);
     for (int32_t k = 0; k < entries; ++k)
-        offsets_[static_cast<size_t>(k)] = e.offsets[static_cast<size_t>(k)] - e.keylen;
+        offsets_[static_cast<size_t>(k)] = data_relative(e.offsets[static_cast<size_t>(k)], e.keylen);
     offsets_[static_cast<size_t>(entries)] = static_cast<int32_t>(data_.size());
     check_offsets(entries, data_.size());
 }

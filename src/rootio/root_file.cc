@@ -136,11 +136,12 @@ private:
         h.u8();  // fUnits
         f.compression_ = h.i32();
 
-        if (begin < 64 || begin >= f.size_)
-            fail(path, "file header", "first record at " + std::to_string(begin) + " lies outside the file");
+        // A cut file is the likelier story than a bad first-record offset, so say that first.
         if (end > f.size_)
             fail(path, "", "truncated: the header says the file is " + std::to_string(end) + " bytes, but it has " +
                                std::to_string(f.size_));
+        if (begin < 64 || begin >= f.size_)
+            fail(path, "file header", "first record at " + std::to_string(begin) + " lies outside the file");
 
         // Top directory record: key, then name and title, then the directory data.
         const KeyHeader top = read_record_key(f, begin, "top directory");
