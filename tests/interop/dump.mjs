@@ -69,6 +69,11 @@ function formatElement(v, kind) {
    }
 }
 
+// x[n][k] arrives as one array of k values per element of x; treedump prints them flat.
+function flatten(v) {
+   return Array.from(v).flatMap(e => (typeof e === 'object' && e !== null ? Array.from(e) : [e]));
+}
+
 function kindOf(leaf) {
    switch (leaf._typename) {
       case 'TLeafO': return 'O';
@@ -125,7 +130,7 @@ async function main() {
    selector.Process = function() {
       const parts = columns.map(c => {
          const v = this.tgtobj[c.member];
-         const text = c.array ? `[${Array.from(v, e => formatElement(e, c.kind)).join(',')}]`
+         const text = c.array ? `[${flatten(v).map(e => formatElement(e, c.kind)).join(',')}]`
                               : formatElement(v, c.kind);
          return `${JSON.stringify(c.name)}:${text}`;
       });
