@@ -301,17 +301,21 @@ private:
         if (basket.entries < 0) corrupt(basket_what, "negative entry count");
         if (flag >= 80) corrupt(basket_what, "generated entry offsets in an embedded basket are not supported");
         if (flag != 0 && flag % 10 != 2) {
-            const int32_t n = in_.i32();
-            if (n < 0 || static_cast<size_t>(n) > in_.remaining() / 4)
-                corrupt(basket_what, std::to_string(n) + " entry offsets cannot fit in the record");
-            if (n < basket.entries)
-                corrupt(basket_what, std::to_string(n) + " entry offsets for " + std::to_string(basket.entries) + " entries");
-            basket.offsets.resize(static_cast<size_t>(n));
-            for (int32_t& off : basket.offsets) {
-                off = in_.i32();
-                if (flag > 20 && flag < 40) off &= ~0xFF000000;
+            // An empty basket stores no offset array at all, not an empty one.
+            if (basket.entries > 0) {
+                const int32_t n = in_.i32();
+                if (n < 0 || static_cast<size_t>(n) > in_.remaining() / 4)
+                    corrupt(basket_what, std::to_string(n) + " entry offsets cannot fit in the record");
+                if (n < basket.entries)
+                    corrupt(basket_what,
+                            std::to_string(n) + " entry offsets for " + std::to_string(basket.entries) + " entries");
+                basket.offsets.resize(static_cast<size_t>(n));
+                for (int32_t& off : basket.offsets) {
+                    off = in_.i32();
+                    if (flag > 20 && flag < 40) off &= ~0xFF000000;
+                }
+                basket.offsets.resize(static_cast<size_t>(basket.entries));
             }
-            basket.offsets.resize(static_cast<size_t>(basket.entries));
             if (flag > 40) {
                 const int32_t nd = in_.i32();
                 if (nd < 0 || static_cast<size_t>(nd) > in_.remaining() / 4)
