@@ -58,7 +58,8 @@ inline Event passing_event(uint64_t number)
 struct FileOptions {
     std::string tree_name = "Events";
     std::string omit_branch;         // leave this branch out of the file
-    bool overstate_nElectron = false;  // nElectron one above the electrons stored
+    bool overstate_nElectron = false;  // nElectron one above the electrons stored ...
+    size_t overstate_from_entry = 0;   // ... from this entry on
     int compression = 101;
 };
 
@@ -151,14 +152,16 @@ inline void write_event_file(const std::string& path, const std::vector<Event>& 
     auto value = [&](int branch, auto v) {
         if (branch >= 0) tree.set_value(branch, v);
     };
-    for (const Event& e : events) {
+    for (size_t entry = 0; entry < events.size(); ++entry) {
+        const Event& e = events[entry];
+        const bool overstated = opt.overstate_nElectron && entry >= opt.overstate_from_entry;
         const auto n_el_value = static_cast<uint32_t>(e.electrons.size());
         value(run, uint32_t{1});
         value(lumi, static_cast<uint32_t>(e.event / 10));
         value(event, static_cast<uint64_t>(e.event));
         value(hlt, static_cast<uint8_t>(e.event % 2));
         value(n_el_stored, n_el_value);
-        value(n_el, n_el_value + (opt.overstate_nElectron ? 1u : 0u));
+        value(n_el, n_el_value + (overstated ? 1u : 0u));
         floats(el_pt, e.electrons, &Electron::pt);
         floats(el_eta, e.electrons, &Electron::eta);
         floats(el_phi, e.electrons, &Electron::phi);

@@ -1,0 +1,196 @@
+// The skim program on bad inputs and unwritable outputs: one line on standard error naming
+// the file (and the entry, for a read inside the event loop), exit status 1, no output.root
+// left behind, and standard output holding only what the run printed before the fault.
+#include <sys/resource.h>
+#include <unistd.h>
+
+#include <gtest/gtest.h>
+
+#include <csignal>
+#include <filesystem>
+#include <fstream>
+#include <iterator>
+#include <string>
+#include <vector>
+
+#include "framework/scratch_dir.h"
+#include "rootio/root_file.h"
+#include "rootio/tree_reader.h"
+#include "skim/event_files.h"
+#include "skim/generated_events.h"
+#include "skim/run_program.h"
+
+namespace {
+
+using namespace skimtest;
+namespace fs = std::filesystem;
+
+constexpr const char* kInputName = "example_RunIISummer20UL18.root";
+constexpr const char* kEventLines = "getting entry\nfilling output_tree\ndone\n";
+
+class SkimFault : public ::testing::Test {
+protected:
+    std::string input() const { return dir.file(kInputName); }
+    std::string output() const { return dir.file("output.root"); }
+    RunResult run(const std::function<void()>& in_child = {}) const
+    {
+        return run_program(skim_program(), dir.path().string(), in_child);
+    }
+    // The run failed cleanly with exactly `line` (plus newline) on standard error.
+    void expect_failed_with(const RunResult& r, const std::string& line) const
+    {
+        EXPECT_EQ(r.signal, 0) << "killed by a signal";
+        EXPECT_EQ(r.exit_status, 1);
+        EXPECT_EQ(r.err, line + "\n");
+        EXPECT_FALSE(fs::exists(fs::symlink_status(output()))) << "output.root left behind";
+    }
+    void write_bytes(const std::string& path, const std::string& bytes) const
+    {
+        std::ofstream(path, std::ios::binary).write(bytes.data(), static_cast<std::streamsize>(bytes.size()));
+    }
+    std::string read_bytes(const std::string& path) const
+    {
+        std::ifstream in(path, std::ios::binary);
+        return std::string((std::istreambuf_iterator<char>(in)), {});
+    }
+
+    testutil::ScratchDir dir;
+};
+
+TEST_F(SkimFault, MissingInput)
+{
+    const RunResult r = run();
+    expect_failed_with(r, "skim: example_RunIISummer20UL18.root: cannot open: No such file or directory");
+    EXPECT_EQ(r.out, "");
+}
+
+TEST_F(SkimFault, InputThatIsNotARootFile)
+{
+    write_bytes(input(), "Not a ROOT file at all, though long enough to hold a header of one.\n");
+    const RunResult r = run();
+    expect_failed_with(r, "skim: example_RunIISummer20UL18.root: not a ROOT file (no 'root' magic)");
+    EXPECT_EQ(r.out, "");
+}
+
+TEST_F(SkimFault, TruncatedInput)
+{
+    write_event_file(input(), EventGenerator(5).events(500));
+    const std::string whole = read_bytes(input());
+    write_bytes(input(), whole.substr(0, whole.size() * 2 / 3));
+    const RunResult r = run();
+    expect_failed_with(r, "skim: example_RunIISummer20UL18.root: truncated: the header says the file is " +
+                              std::to_string(whole.size()) + " bytes, but it has " +
+                              std::to_string(whole.size() * 2 / 3));
+    EXPECT_EQ(r.out, "");
+}
+
+TEST_F(SkimFault, CorruptBasketOfASelectionBranchNamesFileBranchAndEntry)
+{
+    write_event_file(input(), {passing_event(1)});
+    int64_t seek = 0;
+    {
+        const auto file = rootio::RootFile::open(input());
+        const auto tree = rootio::read_tree(*file, "Events");
+        const auto& branch = tree.branches.at(tree.find_branch("Electron_dz"));
+        ASSERT_EQ(branch.write_basket(), 1);
+        seek = branch.basket_seek.at(0);
+    }
+    std::string bytes = read_bytes(input());
+    // Damage the basket's compressed payload, past its key header.
+    for (int64_t i = seek + 90; i < seek + 100 && i < static_cast<int64_t>(bytes.size()); ++i) bytes[i] ^= 0x5a;
+    write_bytes(input(), bytes);
+    const RunResult r = run();
+    EXPECT_EQ(r.exit_status, 1);
+    EXPECT_EQ(r.signal, 0);
+    EXPECT_EQ(r.err.rfind("skim: example_RunIISummer20UL18.root: ", 0), 0u) << r.err;
+    EXPECT_NE(r.err.find("Electron_dz"), std::string::npos) << r.err;
+    EXPECT_NE(r.err.find("entry 0"), std::string::npos) << r.err;
+    EXPECT_EQ(std::count(r.err.begin(), r.err.end(), '\n'), 1) << r.err;
+    EXPECT_FALSE(fs::exists(output()));
+}
+
+TEST_F(SkimFault, InputWithoutEventsTree)
+{
+    FileOptions opt;
+    opt.tree_name = "Runs";
+    write_event_file(input(), {passing_event(1)}, opt);
+    const RunResult r = run();
+    expect_failed_with(r, "skim: example_RunIISummer20UL18.root: no object named \"Events\"");
+    EXPECT_EQ(r.out, "");
+}
+
+TEST_F(SkimFault, MissingSelectionBranchIsNamedAtTheFirstEntryThatReadsIt)
+{
+    // Entries 0 and 1 pass (copied and printed); entry 2 has no leptons, so its muon loop
+    // is the first to read Muon_pfRelIso04_all: entry 3 has a muon with tight id.
+    FileOptions opt;
+    opt.omit_branch = "Muon_pfRelIso04_all";
+    Event no_leptons = passing_event(3);
+    no_leptons.electrons.clear();
+    Event with_muon = passing_event(4);
+    with_muon.muons = {Muon{}};
+    write_event_file(input(), {passing_event(1), passing_event(2), no_leptons, with_muon}, opt);
+    const RunResult r = run();
+    expect_failed_with(r, "skim: example_RunIISummer20UL18.root: entry 3: branch Muon_pfRelIso04_all is not in tree Events");
+    EXPECT_EQ(r.out, std::string(kEventLines) + kEventLines);
+}
+
+TEST_F(SkimFault, CountAboveTheStoredArrayEndsTheRunAtThatEntry)
+{
+    FileOptions opt;
+    opt.overstate_nElectron = true;
+    opt.overstate_from_entry = 2;
+    write_event_file(input(), {passing_event(1), passing_event(2), passing_event(3)}, opt);
+    const RunResult r = run();
+    expect_failed_with(r, "skim: example_RunIISummer20UL18.root: entry 2: "
+                          "vector::_M_range_check: __n (which is 1) >= this->size() (which is 1)");
+    EXPECT_EQ(r.out, std::string(kEventLines) + kEventLines);
+}
+
+TEST_F(SkimFault, OutputThatIsADirectoryIsLeftAlone)
+{
+    write_event_file(input(), {passing_event(1)});
+    fs::create_directory(output());
+    write_bytes(output() + "/keep.txt", "mine");
+    const RunResult r = run();
+    EXPECT_EQ(r.exit_status, 1);
+    EXPECT_EQ(r.err, "skim: output.root: cannot create: Is a directory\n");
+    EXPECT_EQ(r.out, "");
+    EXPECT_TRUE(fs::is_directory(output()));
+    EXPECT_EQ(read_bytes(output() + "/keep.txt"), "mine");
+}
+
+TEST_F(SkimFault, UnwritableFolder)
+{
+    if (::geteuid() == 0) GTEST_SKIP() << "running as root, which ignores file permissions";
+    write_event_file(input(), {passing_event(1)});
+    fs::permissions(dir.path(), fs::perms::owner_read | fs::perms::owner_exec);
+    const RunResult r = run();
+    fs::permissions(dir.path(), fs::perms::owner_all);
+    expect_failed_with(r, "skim: output.root: cannot create: Permission denied");
+    EXPECT_EQ(r.out, "");
+}
+
+TEST_F(SkimFault, DiskFullWhileWritingTheOutput)
+{
+    write_event_file(input(), EventGenerator(11).events(3000));
+    // Room for the output's first records but not for all of them; the run gets EFBIG
+    // (not SIGXFSZ, which stays ignored across exec).
+    const RunResult r = run([] {
+        std::signal(SIGXFSZ, SIG_IGN);
+        const rlimit limit{20000, 20000};
+        ::setrlimit(RLIMIT_FSIZE, &limit);
+    });
+    EXPECT_EQ(r.signal, 0);
+    EXPECT_EQ(r.exit_status, 1);
+    EXPECT_EQ(r.err.rfind("skim: output.root: ", 0), 0u) << r.err;
+    EXPECT_NE(r.err.find("File too large"), std::string::npos) << r.err;
+    EXPECT_EQ(std::count(r.err.begin(), r.err.end(), '\n'), 1) << r.err;
+    EXPECT_FALSE(fs::exists(output()));
+    // Whatever was printed is whole event messages, then possibly the bar's newline.
+    std::string out = r.out;
+    if (!out.empty() && out.back() == '\n' && out.size() % std::string(kEventLines).size() == 1) out.pop_back();
+    EXPECT_EQ(out.size() % std::string(kEventLines).size(), 0u) << out;
+}
+
+}  // namespace
