@@ -49,6 +49,7 @@ inline std::vector<SelectionCase> selection_cases()
         {"electron pt exactly 35 is a veto lepton only", false, [=](Event& e) { el(e).pt = 35; }},
         {"electron pt just above 35 is tight", true, [=](Event& e) { el(e).pt = next_up(35); }},
         {"electron cutBased 0 is no lepton", false, [=](Event& e) { el(e).cutBased = 0; }},
+        {"electron cutBased 1 is a veto lepton only", false, [=](Event& e) { el(e).cutBased = 1; }},
         {"electron cutBased 2 is a veto lepton only", false, [=](Event& e) { el(e).cutBased = 2; }},
         {"electron cutBased 3 is tight", true, [=](Event& e) { el(e).cutBased = 3; }},
         {"s exactly 2.5 rejects the electron", false,
@@ -68,9 +69,16 @@ inline std::vector<SelectionCase> selection_cases()
         {"barrel |dz| at the float nearest 0.1 widens above 0.1", false, [=](Event& e) { el(e).dz = -0.1f; }},
         {"barrel |dz| one float below 0.1", true, [=](Event& e) { el(e).dz = next_down(0.1f); }},
         {"barrel |dxy| at the float nearest 0.05 widens above 0.05", false, [=](Event& e) { el(e).dxy = 0.05f; }},
+        {"barrel |dxy| one float below 0.05", true, [=](Event& e) { el(e).dxy = -next_down(0.05f); }},
+        {"|dz| 0.15 and |dxy| 0.07 are tight in the endcap", true,
+         [=](Event& e) { el(e).eta = -2.0f, el(e).dz = 0.15f, el(e).dxy = -0.07f; }},
+        {"|dz| 0.15 and |dxy| 0.07 are rejected in the barrel", false,
+         [=](Event& e) { el(e).eta = -1.0f, el(e).dz = 0.15f, el(e).dxy = -0.07f; }},
         {"endcap |dz| at the float nearest 0.2", false, [=](Event& e) { el(e).eta = 2.0f, el(e).dz = 0.2f; }},
         {"endcap |dz| one float below 0.2", true, [=](Event& e) { el(e).eta = 2.0f, el(e).dz = next_down(0.2f); }},
         {"endcap |dxy| at the float nearest 0.1", false, [=](Event& e) { el(e).eta = 2.0f, el(e).dxy = 0.1f; }},
+        {"endcap |dxy| one float below 0.1", true,
+         [=](Event& e) { el(e).eta = 2.0f, el(e).dxy = next_down(0.1f); }},
         {"a dz that is not a number passes its test", true, [=](Event& e) { el(e).dz = kNaN; }},
         {"an electron pt that is not a number passes both pt tests (ST is then not a number)", true,
          [=](Event& e) { el(e).pt = kNaN; }},
@@ -223,6 +231,17 @@ inline std::vector<SelectionCase> selection_cases()
          [=](Event& e) { e.fatjets = {fatjet(300, 0.9f, 0.1f), fatjet(400, 0.9f, 0.1f)}, e.met_pt = 350; }},
         {"equal scores keep the first candidate (pt 400)", true,
          [=](Event& e) { e.fatjets = {fatjet(400, 0.9f, 0.1f), fatjet(300, 0.9f, 0.1f)}, e.met_pt = 350; }},
+        {"a score that is not a number is never the candidate; a later real one is (ST 800)", true,
+         [=](Event& e) { e.fatjets = {fatjet(300, 0, 0), fatjet(500, 0.5f, 0.5f)}, e.met_pt = 250; }},
+        {"an infinite score becomes the candidate (ST 800)", true,
+         [=](Event& e) { e.fatjets = {fatjet(300, 0.9f, 0.1f), fatjet(500, 1, -1)}, e.met_pt = 250; }},
+        {"an overlapping fat jet is never the candidate, whatever its score (ST 600)", false,
+         [=](Event& e) {
+             FatJet overlapping = fatjet(500, 0.99f, 0.01f);
+             overlapping.phi = 0.5f;
+             e.fatjets = {overlapping, fatjet(300, 0.5f, 0.5f)};
+             e.met_pt = 250;
+         }},
         {"a lone score of 0.1 still makes the candidate", true, [=](Event& e) { e.fatjets = {fatjet(500, 0.1f, 0.9f)}; }},
         {"Xbb = QCD = 0: the candidate stays the zero vector (ST 450)", false,
          [=](Event& e) { e.fatjets = {fatjet(500, 0, 0)}; }},

@@ -162,11 +162,16 @@ TEST_F(SkimFault, OutputThatIsADirectoryIsLeftAlone)
 
 TEST_F(SkimFault, UnwritableFolder)
 {
-    if (::geteuid() == 0) GTEST_SKIP() << "running as root, which ignores file permissions";
     write_event_file(input(), {passing_event(1)});
-    fs::permissions(dir.path(), fs::perms::owner_read | fs::perms::owner_exec);
-    const RunResult r = run();
+    fs::permissions(dir.path(), fs::perms::owner_read | fs::perms::owner_exec | fs::perms::group_read |
+                                    fs::perms::group_exec | fs::perms::others_read | fs::perms::others_exec);
+    // Permissions do not bind root: as root, the skim runs as an unprivileged user.
+    const bool as_root = ::geteuid() == 0;
+    const RunResult r = run([as_root] {
+        if (as_root && (::setgid(65534) != 0 || ::setuid(65534) != 0)) ::_exit(125);
+    });
     fs::permissions(dir.path(), fs::perms::owner_all);
+    if (r.exit_status == 125) GTEST_SKIP() << "cannot drop root privileges here";
     expect_failed_with(r, "skim: output.root: cannot create: Permission denied");
     EXPECT_EQ(r.out, "");
 }
