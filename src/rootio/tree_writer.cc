@@ -11,6 +11,7 @@ namespace {
 
 constexpr int16_t kBasketVersion = 3;
 constexpr int32_t kDefaultEntryOffsetLen = 1000;
+constexpr size_t kInitialBaskets = 10;  // ROOT's initial fMaxBaskets
 
 // Reads a count value (a scalar of an integer type) from its big-endian bytes.
 int64_t count_value(LeafType type, const uint8_t* p)
@@ -134,6 +135,10 @@ int TreeWriter::add_branch(const BranchInfo& spec)
     b.leaf.count_maximum = 0;
     b.compress = st.compressor.setting();
     b.basket_size = spec.basket_size > 0 ? spec.basket_size : 32000;
+    // Room for the first baskets up front: the tables then grow only in a long tree.
+    b.basket_bytes.reserve(kInitialBaskets);
+    b.basket_seek.reserve(kInitialBaskets);
+    b.basket_entry.reserve(kInitialBaskets + 1);
     b.basket_entry.push_back(0);
 
     int counter = -1;
