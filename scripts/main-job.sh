@@ -2,9 +2,10 @@
 # Sets up, builds, makes the example input once, and runs the skim on it in run/ with the
 # live progress bar, then summarises output.root with our own tools.
 #
-# The input is written as production files are (LZMA level 9), which is what bounds its
-# generation time: about 20,000 events take half a minute on two cores. EXAMPLE_EVENTS
-# asks for another count (delete run/example_RunIISummer20UL18.root to remake it).
+# The input is compressed as production files are (LZMA level 9), and that codec bounds
+# its generation: 100,000 events take over three minutes on two cores, 15,000 about half a
+# minute. EXAMPLE_EVENTS asks for another count (remove run/example_RunIISummer20UL18.root
+# to remake it).
 set -euo pipefail
 cd "$(dirname "$0")/.."
 bash scripts/setup.sh
@@ -13,7 +14,7 @@ mkdir -p run
 cd run
 input=example_RunIISummer20UL18.root
 if [ ! -f "$input" ]; then
-  events="${EXAMPLE_EVENTS:-20000}"
+  events="${EXAMPLE_EVENTS:-15000}"
   echo "making $input ($events events, LZMA level 9)"
   ../build/make-example --events "$events" --output "$input"
 fi
