@@ -67,7 +67,8 @@ public:
     const std::vector<float>& FatJet_particleNetMD_QCD();
     const std::vector<LorentzVector>& FatJet_p4();
 
-    // Branch reads this entry that found the value already cached / had to read it.
+    // Since the reader was made: accessor calls answered from the current entry's cache /
+    // branch reads (one per branch and entry).
     uint64_t cached_reads() const { return n_cached_; }
     uint64_t branch_reads() const { return n_read_; }
 

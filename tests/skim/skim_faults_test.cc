@@ -183,7 +183,7 @@ TEST_F(SkimFault, DiskFullWhileWritingTheOutput)
     // (not SIGXFSZ, which stays ignored across exec).
     const RunResult r = run([] {
         std::signal(SIGXFSZ, SIG_IGN);
-        const rlimit limit{20000, 20000};
+        const rlimit limit{8000, 8000};
         ::setrlimit(RLIMIT_FSIZE, &limit);
     });
     EXPECT_EQ(r.signal, 0);
