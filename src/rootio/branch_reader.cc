@@ -111,6 +111,7 @@ void BranchReader::load_disk_basket(int index)
     int32_t nev_buf_size = in.i32();
     uint8_t io_bits = 0;
     if (nev_buf_size < 0) {
+        if (nev_buf_size == INT32_MIN) fail_basket("entry size " + std::to_string(nev_buf_size) + " is corrupt");
         nev_buf_size = -nev_buf_size;
         io_bits = in.u8();
     }
@@ -128,10 +129,8 @@ void BranchReader::load_disk_basket(int index)
     const auto stored = std::span<const uint8_t>(raw_).subspan(static_cast<size_t>(key.keylen));
     std::span<const uint8_t> payload;
     if (key.is_compressed()) {
-        check_compressed_layout(stored, key.objlen, reader_context_);
-        payload_.resize(static_cast<size_t>(key.objlen));
-        file_->decompressor().decompress(stored, payload_, reader_context_);
-        payload = payload_;
+        decompress_object(file_->decompressor(), stored, key.objlen, payload_, reader_context_);
+        payload = std::span<const uint8_t>(payload_).first(static_cast<size_t>(key.objlen));
     } else {
         payload = stored.first(static_cast<size_t>(key.objlen));
     }
@@ -190,9 +189,10 @@ void BranchReader::load_embedded_basket(const EmbeddedBasket& e)
     if (e.offsets.empty()) {
         if (b.entry_offset_len > 0 && entries > 0) fail_basket("embedded basket has no entry offsets");
         variable_ = false;
-        fixed_size_ = b.leaf.len * b.element_size();
-        if (static_cast<int64_t>(entries) * fixed_size_ > static_cast<int64_t>(data_.size()))
+        const int64_t entry_size = int64_t{b.leaf.len} * b.element_size();
+        if (entry_size > INT32_MAX || entries * entry_size > static_cast<int64_t>(data_.size()))
             fail_basket("embedded basket is shorter than its entries");
+        fixed_size_ = static_cast<int32_t>(entry_size);
         return;
     }
     if (e.offsets.size() < static_cast<size_t>(entries)) fail_basket("embedded basket lacks entry offsets");
@@ -224,11 +224,12 @@ void BranchReader::generate_offsets(int64_t first, int32_t entries)
     const BranchInfo& b = *branch_;
     if (b.count_branch < 0) fail_basket("basket without entry offsets on a branch without a count");
     if (!count_reader_) count_reader_ = std::make_unique<BranchReader>(*file_, *tree_, b.count_branch);
-    offsets_.resize(static_cast<size_t>(entries) + 1);
+    // Grown entry by entry: the entry count is only as good as the counts behind it.
+    offsets_.clear();
     int64_t at = 0;
     const int64_t per_count = static_cast<int64_t>(b.leaf.len) * b.element_size();
     for (int32_t k = 0; k < entries; ++k) {
-        offsets_[static_cast<size_t>(k)] = static_cast<int32_t>(std::min<int64_t>(at, INT32_MAX));
+        offsets_.push_back(static_cast<int32_t>(at));
         const auto c = count_reader_->entry_bytes(first + k);
         int64_t n = 0;
         switch (c.size()) {
@@ -238,10 +239,10 @@ void BranchReader::generate_offsets(int64_t first, int32_t entries)
         case 8: n = static_cast<int64_t>(std::min<uint64_t>(load_be<uint64_t>(c.data()), INT32_MAX)); break;
         default: fail_basket("count entry of unexpected size");
         }
+        if (n > 0 && per_count > (INT32_MAX - at) / n) fail_basket("counts exceed the basket");
         at += n * per_count;
-        if (at > INT32_MAX) fail_basket("counts exceed the basket");
     }
-    offsets_[static_cast<size_t>(entries)] = static_cast<int32_t>(at);
+    offsets_.push_back(static_cast<int32_t>(at));
 }
 
 }  // namespace rootio

@@ -96,6 +96,24 @@ void check_compressed_layout(std::span<const uint8_t> stored, int64_t objlen, st
                         " stored bytes, but the key says " + std::to_string(objlen));
 }
 
+void decompress_object(Decompressor& decompressor, std::span<const uint8_t> stored, int64_t objlen,
+                       std::vector<uint8_t>& out, std::string_view context)
+{
+    check_compressed_layout(stored, objlen, context);
+    size_t pos = 0;
+    size_t done = 0;
+    while (pos < stored.size()) {
+        const uint8_t* h = stored.data() + pos;
+        const size_t c = h[3] | (h[4] << 8) | (h[5] << 16);
+        const size_t u = h[6] | (h[7] << 8) | (h[8] << 16);
+        if (out.size() < done + u) out.resize(done + u);
+        decompressor.decompress(stored.subspan(pos, kBlockHeaderSize + c), std::span<uint8_t>(out).subspan(done, u),
+                                context);
+        pos += kBlockHeaderSize + c;
+        done += u;
+    }
+}
+
 // Reads header, top directory and keys list of a file; RootFile's only way in.
 class RootFileOpener {
 public:
@@ -265,9 +283,9 @@ std::vector<uint8_t> RootFile::read_object(const KeyHeader& key) const
     if (!key.is_compressed()) {
         return std::vector<uint8_t>(stored.begin(), stored.begin() + key.objlen);
     }
-    check_compressed_layout(stored, key.objlen, ctx);
-    std::vector<uint8_t> object(static_cast<size_t>(key.objlen));
-    decompressor().decompress(stored, object, ctx);
+    std::vector<uint8_t> object;
+    decompress_object(decompressor(), stored, key.objlen, object, ctx);
+    object.resize(static_cast<size_t>(key.objlen));
     return object;
 }
 

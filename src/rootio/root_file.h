@@ -41,6 +41,14 @@ KeyHeader read_key_header(ByteReader& in, bool check_lengths = true);
 // starting with `context`.
 void check_compressed_layout(std::span<const uint8_t> stored, int64_t objlen, std::string_view context);
 
+// Checks the layout, then decompresses the object into `out[0, objlen)`, growing `out` one
+// block at a time: a block is given room only after the ones before it decoded, so headers
+// that lie about sizes cost at most one block (16 MiB) of memory, never what they claim.
+// `out` keeps its storage (and may stay longer than objlen) so a reused buffer does not
+// allocate.
+void decompress_object(Decompressor& decompressor, std::span<const uint8_t> stored, int64_t objlen,
+                       std::vector<uint8_t>& out, std::string_view context);
+
 class RootFile {
 public:
     // Opens and validates header, top directory and keys list. Throws RootError naming

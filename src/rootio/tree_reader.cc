@@ -369,7 +369,8 @@ private:
             return;
         }
         info.leaf = leaf.info;
-        if (info.leaf.len < 1) {
+        // An entry's bytes are counted in 32 bits, as ROOT counts them.
+        if (info.leaf.len < 1 || int64_t{info.leaf.len} * leaf_type_size(info.leaf.type) > INT32_MAX) {
             info.unsupported = "leaf length " + std::to_string(info.leaf.len);
             return;
         }

@@ -2,6 +2,9 @@
 
 #include <gmock/gmock.h>
 #include <gtest/gtest.h>
+#include <sys/resource.h>
+#include <sys/wait.h>
+#include <unistd.h>
 #include <zlib.h>
 
 #include <cstring>
@@ -136,6 +139,43 @@ TEST(RootFile, RejectsCompressedBlocksThatClaimTooMuch)
         EXPECT_THAT(e.what(), HasSubstr(path.string()));
         EXPECT_THAT(e.what(), HasSubstr("more than its codec can produce"));
     }
+}
+
+TEST(RootFile, BlocksThatLieAboutTheirSizeCostAtMostOneBlockOfMemory)
+{
+#if defined(__SANITIZE_ADDRESS__)
+    GTEST_SKIP() << "an address-space limit does not mix with the sanitizer's shadow memory";
+#endif
+    // 128 zstd blocks of junk, each claiming 16 MiB: a ratio zstd can reach, 2 GiB in all.
+    std::vector<uint8_t> stored;
+    for (int i = 0; i < 128; ++i) {
+        stored.insert(stored.end(), {'Z', 'S', 1, 0x58, 0x02, 0x00, 0xFF, 0xFF, 0xFF});  // 600 in, 16 MiB out
+        stored.resize(stored.size() + 600, 0xAB);
+    }
+    handmade::TempDir dir;
+    const auto path = dir / "lies.root";
+    handmade::write(path, handmade::build({{"TNamed", "z", 1, stored, 128 * 0xFFFFFF}}));
+    auto file = RootFile::open(path.string());
+
+    // Read in a child that cannot map 1 GiB more: the first block's failure must come
+    // before any allocation of the claimed size.
+    const pid_t pid = ::fork();
+    if (pid == 0) {
+        const rlimit limit{1u << 30, 1u << 30};
+        ::setrlimit(RLIMIT_AS, &limit);
+        try {
+            file->read_object(*file->find_key("z"));
+        } catch (const RootError& e) {
+            ::_exit(std::string_view(e.what()).find("corrupt zstd data") != std::string_view::npos ? 0 : 3);
+        } catch (const std::bad_alloc&) {
+            ::_exit(1);
+        }
+        ::_exit(2);
+    }
+    int status = 0;
+    ::waitpid(pid, &status, 0);
+    ASSERT_TRUE(WIFEXITED(status));
+    EXPECT_EQ(WEXITSTATUS(status), 0) << "1: allocated the claimed size; 2: read junk; 3: other error";
 }
 
 TEST(RootFile, ReadAtRefusesBytesOutsideTheFile)
