@@ -198,4 +198,30 @@ TEST_F(SkimFault, DiskFullWhileWritingTheOutput)
     EXPECT_EQ(out.size() % std::string(kEventLines).size(), 0u) << out;
 }
 
+// Damage anywhere in the input: the run either succeeds (the damage hit bytes it never
+// reads) or ends with one error line, never a crash or a hang.
+TEST_F(SkimFault, DamageAnywhereEndsCleanly)
+{
+    write_event_file(input(), EventGenerator(13).events(400));
+    const std::string intact = read_bytes(input());
+    int failures = 0;
+    for (size_t i = 0; i < 48; ++i) {
+        std::string damaged = intact;
+        const size_t at = (intact.size() - 16) * i / 47;
+        for (size_t k = at; k < at + 8; ++k) damaged[k] = static_cast<char>(damaged[k] ^ (0x3c + k));
+        write_bytes(input(), damaged);
+        fs::remove(output());
+        const RunResult r = run([] { ::alarm(20); });
+        SCOPED_TRACE("damage at byte " + std::to_string(at));
+        ASSERT_EQ(r.signal, 0) << r.err;
+        if (r.exit_status == 0) continue;
+        ++failures;
+        ASSERT_EQ(r.exit_status, 1);
+        EXPECT_EQ(r.err.rfind("skim: ", 0), 0u) << r.err;
+        EXPECT_EQ(std::count(r.err.begin(), r.err.end(), '\n'), 1) << r.err;
+        EXPECT_FALSE(fs::exists(output()));
+    }
+    EXPECT_GT(failures, 10) << "most damage should be noticed";
+}
+
 }  // namespace
