@@ -1,6 +1,7 @@
 #!/usr/bin/env bash
 # Files we write, read by jsroot: every leaf type as scalar, fixed array and count-indexed
-# array, extreme values, a branch over many baskets, every codec, a tree without entries.
+# array, extreme values, a branch over many baskets, every codec, a file past 2^31 bytes
+# (sparse), a tree without entries.
 # jsroot must see the same branches (type, count, fixed length) and every value must equal
 # what our reader reads.
 #   bash write_roundtrip.test.sh BUILD_DIR

@@ -1,6 +1,7 @@
 // Writes the trees the interop test has jsroot read back: every leaf type as scalar, fixed
 // array and count-indexed array (signed and unsigned counts, with an inner dimension), with
 // extreme values, NaN, infinities and -0; a branch over many baskets; one file per codec;
+// a sparse file past 2^31 bytes;
 // and a tree without entries.
 //
 //   write-samples OUTDIR      prints the files written, one per line
@@ -117,6 +118,29 @@ void write_shapes(const std::string& path, int setting, bool clustered)
     file.close();
 }
 
+// Sparse holes push the last cluster and the closing records past 2^31 bytes: the large
+// layout (64-bit keys, directory, free list and header) without writing gigabytes.
+void write_large(const std::string& path)
+{
+    rootio::FileWriter file(path, 505);
+    rootio::TreeWriter tree(file, "Events", "past 2^31 bytes");
+    tree.set_auto_flush(100);
+    const int n = tree.add_branch("n", LeafType::UInt16);
+    const int x = tree.add_branch("x", LeafType::Double, "n");
+    const int id = tree.add_branch("id", LeafType::Int64);
+    std::vector<double> xs;
+    for (int e = 0; e < 300; ++e) {
+        if (e == 100 || e == 200) file.leave_hole_for_testing(1100000000);
+        xs.assign(static_cast<size_t>(e % 4), e * 0.125);
+        tree.set_value<uint16_t>(n, static_cast<uint16_t>(e % 4));
+        tree.set_values<double>(x, xs);
+        tree.set_value<int64_t>(id, int64_t{e} << 40);
+        tree.fill();
+    }
+    tree.write();
+    file.close();
+}
+
 void write_empty(const std::string& path)
 {
     rootio::FileWriter file(path, 101);
@@ -143,6 +167,9 @@ int main(int argc, char** argv)
             write_shapes(path, setting, setting == 505);
             std::printf("%s\n", path.c_str());
         }
+        const std::string large = (dir / "large.root").string();
+        write_large(large);
+        std::printf("%s\n", large.c_str());
         const std::string empty = (dir / "empty.root").string();
         write_empty(empty);
         std::printf("%s\n", empty.c_str());
