@@ -2,6 +2,7 @@
 // treedump FILE TREE                 entry count, then per branch: name, type letter, count
 // treedump FILE TREE --json [--first N] [--count M] [--branch NAME]...
 //                                    one JSON object per entry
+#include <algorithm>
 #include <charconv>
 #include <cstdio>
 #include <iostream>
@@ -98,9 +99,10 @@ void dump_json(const rootio::RootFile& file, const rootio::TreeInfo& tree, const
         for (size_t i = 0; i < tree.branches.size(); ++i)
             if (tree.branches[i].is_supported()) selected.push_back(static_cast<int>(i));
     } else {
+        // Tree order, each branch once, however often it was asked for.
         for (size_t i = 0; i < tree.branches.size(); ++i)
-            for (const std::string& name : o.branches)
-                if (tree.branches[i].name == name) selected.push_back(static_cast<int>(i));
+            if (std::find(o.branches.begin(), o.branches.end(), tree.branches[i].name) != o.branches.end())
+                selected.push_back(static_cast<int>(i));
         for (const std::string& name : o.branches)
             if (tree.find_branch(name) < 0) rootio::fail(file.path(), "tree " + tree.name, "no branch named '" + name + "'");
     }

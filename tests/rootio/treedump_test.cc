@@ -123,8 +123,9 @@ TEST(Treedump, JsonSelectsEntriesAndBranches)
     r = treedump({file, "sample", "--json", "--count", "1", "--branch", "Af4", "--branch", "af4"});
     EXPECT_EQ(r.out, "{\"af4\":[-13.9,-12.9,-11.9],\"Af4\":[]}\n");
 
-    // The range is clipped to the tree; an empty range prints nothing.
-    r = treedump({file, "sample", "--json", "--first", "29", "--count", "5", "--branch", "i4"});
+    // The range is clipped to the tree; an empty range prints nothing. A branch asked for twice
+    // is printed once.
+    r = treedump({file, "sample", "--json", "--first", "29", "--count", "5", "--branch", "i4", "--branch", "i4"});
     EXPECT_EQ(r.out, "{\"i4\":14}\n");
     r = treedump({file, "sample", "--json", "--first", "30", "--branch", "i4"});
     EXPECT_EQ(r.exit_code, 0);
