@@ -12,6 +12,7 @@ namespace {
 // fBits of ROOT 6.22 objects: TTree has kMustCleanup, TBranch kDoNotUseBufferMap.
 constexpr uint32_t kTreeBits = kBitsOnHeap | 0x8;
 constexpr uint32_t kBranchBits = kBitsOnHeap | 0x400000;
+constexpr uint32_t kOwnerArrayBits = kBitsOnHeap | 0x4000;  // TCollection::kIsOwner: the tree's fBranches
 constexpr uint32_t kIOFeaturesChecksum = 0x1AA12F10;
 
 constexpr int64_t kAutoFlushUnset = -30000000;  // ROOT's initial value: flush by bytes
@@ -26,10 +27,10 @@ void io_features(ObjectWriter& w)
     w.end_versioned(at);
 }
 
-size_t begin_obj_array(ObjectWriter& w, int32_t n)
+size_t begin_obj_array(ObjectWriter& w, int32_t n, uint32_t bits = kBitsOnHeap)
 {
     const size_t at = w.begin_versioned(3);
-    w.tobject(kBitsOnHeap);
+    w.tobject(bits);
     w.out().tstring("");
     w.out().i32(n);
     w.out().i32(0);  // fLowerBound
@@ -133,9 +134,11 @@ uint32_t stream_branch(ObjectWriter& w, const BranchInfo& b, uint32_t count_tag)
     const size_t leaves = begin_obj_array(w, 1);
     const uint32_t leaf_tag = stream_leaf(w, b.leaf, count_tag);
     w.end_versioned(leaves);
-    // fBaskets: ROOT keeps a slot per basket up to the current one, emptied once on disk.
-    const size_t baskets = begin_obj_array(w, write_basket + 1);
-    for (int32_t i = 0; i <= write_basket; ++i) w.null_pointer();
+    // fBaskets: ROOT keeps a slot per basket up to the current one, emptied once on disk;
+    // a branch that never had a basket on disk has none.
+    const int32_t slots = write_basket == 0 ? 0 : write_basket + 1;
+    const size_t baskets = begin_obj_array(w, slots);
+    for (int32_t i = 0; i < slots; ++i) w.null_pointer();
     w.end_versioned(baskets);
 
     counted_array(out, b.basket_bytes, max_baskets);
@@ -203,7 +206,7 @@ void stream_tree(ByteWriter& out, int keylen, const TreeInfo& tree)
 
     const size_t n = tree.branches.size();
     std::vector<uint32_t> leaf_tags(n, 0);
-    const size_t branches = begin_obj_array(w, static_cast<int32_t>(n));
+    const size_t branches = begin_obj_array(w, static_cast<int32_t>(n), kOwnerArrayBits);
     for (size_t i = 0; i < n; ++i) {
         const int counter = count_branch_of(tree, i);
         if (counter >= static_cast<int>(i))
