@@ -51,8 +51,8 @@ private:
     int64_t first_ = 0;
     int64_t end_ = 0;
     int basket_ = -1;                     // index of the loaded basket (on disk or embedded)
-    std::vector<uint8_t> raw_;            // the record as read from disk (reused)
-    std::vector<uint8_t> payload_;        // decompressed payload (reused)
+    ByteBuffer raw_;                      // the record as read from disk (reused)
+    ByteBuffer payload_;                  // decompressed payload (reused)
     std::span<const uint8_t> data_;       // entry data of the current basket
     std::vector<int32_t> offsets_;        // entry starts within data_, plus the end (reused)
     bool variable_ = false;               // entries located through offsets_

@@ -96,24 +96,6 @@ void check_compressed_layout(std::span<const uint8_t> stored, int64_t objlen, st
                         " stored bytes, but the key says " + std::to_string(objlen));
 }
 
-void decompress_object(Decompressor& decompressor, std::span<const uint8_t> stored, int64_t objlen,
-                       std::vector<uint8_t>& out, std::string_view context)
-{
-    check_compressed_layout(stored, objlen, context);
-    size_t pos = 0;
-    size_t done = 0;
-    while (pos < stored.size()) {
-        const uint8_t* h = stored.data() + pos;
-        const size_t c = h[3] | (h[4] << 8) | (h[5] << 16);
-        const size_t u = h[6] | (h[7] << 8) | (h[8] << 16);
-        if (out.size() < done + u) out.resize(done + u);
-        decompressor.decompress(stored.subspan(pos, kBlockHeaderSize + c), std::span<uint8_t>(out).subspan(done, u),
-                                context);
-        pos += kBlockHeaderSize + c;
-        done += u;
-    }
-}
-
 // Reads header, top directory and keys list of a file; RootFile's only way in.
 class RootFileOpener {
 public:

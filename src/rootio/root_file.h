@@ -7,6 +7,7 @@
 #include <span>
 #include <string>
 #include <string_view>
+#include <utility>
 #include <vector>
 
 #include "rootio/bytes.h"
@@ -41,13 +42,50 @@ KeyHeader read_key_header(ByteReader& in, bool check_lengths = true);
 // starting with `context`.
 void check_compressed_layout(std::span<const uint8_t> stored, int64_t objlen, std::string_view context);
 
+// Growing it leaves the new bytes uninitialised: a buffer about to be filled by a read or a
+// decompression is not zero-filled first.
+template <class T>
+struct UninitializedAllocator : std::allocator<T> {
+    template <class U>
+    struct rebind {
+        using other = UninitializedAllocator<U>;
+    };
+    template <class U>
+    void construct(U* p) noexcept
+    {
+        ::new (static_cast<void*>(p)) U;
+    }
+    template <class U, class... Args>
+    void construct(U* p, Args&&... args)
+    {
+        ::new (static_cast<void*>(p)) U(std::forward<Args>(args)...);
+    }
+};
+using ByteBuffer = std::vector<uint8_t, UninitializedAllocator<uint8_t>>;
+
 // Checks the layout, then decompresses the object into `out[0, objlen)`, growing `out` one
 // block at a time: a block is given room only after the ones before it decoded, so headers
 // that lie about sizes cost at most one block (16 MiB) of memory, never what they claim.
 // `out` keeps its storage (and may stay longer than objlen) so a reused buffer does not
 // allocate.
-void decompress_object(Decompressor& decompressor, std::span<const uint8_t> stored, int64_t objlen,
-                       std::vector<uint8_t>& out, std::string_view context);
+template <class Vector>
+void decompress_object(Decompressor& decompressor, std::span<const uint8_t> stored, int64_t objlen, Vector& out,
+                       std::string_view context)
+{
+    check_compressed_layout(stored, objlen, context);
+    size_t pos = 0;
+    size_t done = 0;
+    while (pos < stored.size()) {
+        const uint8_t* h = stored.data() + pos;
+        const size_t c = h[3] | (h[4] << 8) | (h[5] << 16);
+        const size_t u = h[6] | (h[7] << 8) | (h[8] << 16);
+        if (out.size() < done + u) out.resize(done + u);
+        decompressor.decompress(stored.subspan(pos, kBlockHeaderSize + c), std::span<uint8_t>(out).subspan(done, u),
+                                context);
+        pos += kBlockHeaderSize + c;
+        done += u;
+    }
+}
 
 class RootFile {
 public:
