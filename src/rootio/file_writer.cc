@@ -76,6 +76,13 @@ uint32_t pack_datime(std::time_t t)
            static_cast<uint32_t>(tm.tm_min) << 6 | static_cast<uint32_t>(tm.tm_sec);
 }
 
+// fKeylen is 16 bits wide: names and titles must leave the key header below that.
+int16_t checked_keylen(int keylen, const std::string& path, std::string_view what)
+{
+    if (keylen > INT16_MAX) fail(path, what, "name and title too long for a key (" + std::to_string(keylen) + " bytes)");
+    return static_cast<int16_t>(keylen);
+}
+
 int32_t checked_nbytes(int64_t n, const std::string& path, std::string_view what)
 {
     if (n > INT32_MAX) fail(path, what, "record of " + std::to_string(n) + " bytes exceeds the 2 GiB record limit");
@@ -143,32 +150,38 @@ FileWriter::FileWriter(std::string path, int compression, std::string title)
     st.dev = sb.st_dev;
     st.ino = sb.st_ino;
 
-    std::random_device rd;
-    for (size_t i = 0; i < st.uuid.size(); i += 4) {
-        const uint32_t r = rd();
-        std::memcpy(st.uuid.data() + i, &r, 4);
+    // Nothing below should fail; if it does, the file just created must not stay behind.
+    try {
+        std::random_device rd;
+        for (size_t i = 0; i < st.uuid.size(); i += 4) {
+            const uint32_t r = rd();
+            std::memcpy(st.uuid.data() + i, &r, 4);
+        }
+        st.uuid[6] = static_cast<uint8_t>((st.uuid[6] & 0x0F) | 0x40);  // random (version 4) UUID
+        st.uuid[8] = static_cast<uint8_t>((st.uuid[8] & 0x3F) | 0x80);
+        st.datime_created = st.now();
+
+        // The header stays zero until close(): an unfinished file is not a ROOT file.
+        st.pending.reserve(kFlushThreshold + (kFlushThreshold >> 2));
+        st.pending.assign(kBegin, 0);
+        end_ = kBegin;
+
+        // Top directory record; its directory data is rewritten by close().
+        const int keylen = checked_keylen(key_length(false, "TFile", path_, title_), path_, "directory");
+        const int namelen = static_cast<int>(tstring_size(path_) + tstring_size(title_));
+        const int32_t nbytes = checked_nbytes(int64_t{keylen} + namelen + kDirectoryDataSize, path_, "directory");
+        st.nbytes_name = keylen + namelen;
+        const int64_t seek = allocate(nbytes);
+        ByteWriter w(st.pending);
+        put_key(w, {nbytes, kKeyVersion, namelen + kDirectoryDataSize, st.datime_created, static_cast<int16_t>(keylen), 1,
+                    seek, 0, "TFile", path_, title_});
+        w.tstring(path_);
+        w.tstring(title_);
+        w.bytes(std::vector<uint8_t>(kDirectoryDataSize, 0));
+    } catch (...) {
+        discard();
+        throw;
     }
-    st.uuid[6] = static_cast<uint8_t>((st.uuid[6] & 0x0F) | 0x40);  // random (version 4) UUID
-    st.uuid[8] = static_cast<uint8_t>((st.uuid[8] & 0x3F) | 0x80);
-    st.datime_created = st.now();
-
-    // The header stays zero until close(): an unfinished file is not a ROOT file.
-    st.pending.reserve(kFlushThreshold + (kFlushThreshold >> 2));
-    st.pending.assign(kBegin, 0);
-    end_ = kBegin;
-
-    // Top directory record; its directory data is rewritten by close().
-    const int keylen = key_length(false, "TFile", path_, title_);
-    const int namelen = static_cast<int>(tstring_size(path_) + tstring_size(title_));
-    const int32_t nbytes = checked_nbytes(int64_t{keylen} + namelen + kDirectoryDataSize, path_, "directory");
-    st.nbytes_name = keylen + namelen;
-    const int64_t seek = allocate(nbytes);
-    ByteWriter w(st.pending);
-    put_key(w, {nbytes, kKeyVersion, namelen + kDirectoryDataSize, st.datime_created, static_cast<int16_t>(keylen), 1,
-                seek, 0, "TFile", path_, title_});
-    w.tstring(path_);
-    w.tstring(title_);
-    w.bytes(std::vector<uint8_t>(kDirectoryDataSize, 0));
 }
 
 FileWriter::~FileWriter()
@@ -177,6 +190,18 @@ FileWriter::~FileWriter()
 }
 
 void FileWriter::fail_sys(std::string_view what, int err) const { fail(path_, what, std::strerror(err)); }
+
+void FileWriter::fail_write(int err)
+{
+    discard();
+    fail_sys("write failed", err);
+}
+
+void FileWriter::check_writable(std::string_view object) const
+{
+    if (closed_) fail(path_, object, "written after the file was closed");
+    if (state_->fd < 0) fail(path_, object, "file was discarded after an earlier failure");
+}
 
 void FileWriter::discard() noexcept
 {
@@ -196,8 +221,8 @@ void FileWriter::write_at(int64_t offset, std::span<const uint8_t> bytes)
     while (!bytes.empty()) {
         const ssize_t n = ::pwrite(state_->fd, bytes.data(), bytes.size(), static_cast<off_t>(offset));
         if (n < 0 && errno == EINTR) continue;
-        if (n < 0) fail_sys("write failed", errno);
-        if (n == 0) fail_sys("write failed", ENOSPC);
+        if (n < 0) fail_write(errno);
+        if (n == 0) fail_write(ENOSPC);
         bytes = bytes.subspan(static_cast<size_t>(n));
         offset += n;
     }
@@ -249,7 +274,7 @@ FileWriter::BasketWritten FileWriter::write_basket(std::string_view branch_name,
                                                    int16_t cycle, std::span<const uint8_t> basket_header,
                                                    std::span<const uint8_t> payload, Compressor& compressor)
 {
-    if (closed_ || state_->fd < 0) fail(path_, branch_name, "basket written after the file was closed");
+    check_writable(branch_name);
     if (basket_header.size() != kBasketHeaderSize) fail(path_, branch_name, "basket header must be 19 bytes");
     State& st = *state_;
     const int16_t keylen = basket_key_length(branch_name, tree_name);
@@ -271,10 +296,10 @@ FileWriter::BasketWritten FileWriter::write_basket(std::string_view branch_name,
 void FileWriter::write_object(std::string_view class_name, std::string_view name, std::string_view title,
                               const std::function<void(ByteWriter&, int keylen)>& stream)
 {
-    if (closed_ || state_->fd < 0) fail(path_, name, "object written after the file was closed");
+    check_writable(name);
     State& st = *state_;
     const bool big = end_ > kStartBigFile;
-    const int keylen = key_length(big, class_name, name, title);
+    const int keylen = checked_keylen(key_length(big, class_name, name, title), path_, name);
     int16_t cycle = 1;
     for (const auto& k : st.keys)
         if (k.name == name) cycle = std::max<int16_t>(cycle, static_cast<int16_t>(k.cycle + 1));

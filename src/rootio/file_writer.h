@@ -80,6 +80,10 @@ private:
     int64_t allocate(int64_t nbytes);
     void write_closing_records();
     [[noreturn]] void fail_sys(std::string_view what, int err) const;
+    // A failed write leaves a partial record: the file is discarded at once and refuses
+    // everything after.
+    [[noreturn]] void fail_write(int err);
+    void check_writable(std::string_view object) const;
     void discard() noexcept;
 
     std::unique_ptr<State> state_;

@@ -12,6 +12,10 @@ namespace {
 constexpr int16_t kBasketVersion = 3;
 constexpr int32_t kDefaultEntryOffsetLen = 1000;
 constexpr size_t kInitialBaskets = 10;  // ROOT's initial fMaxBaskets
+// Basket keys carry the branch and tree names in a header of at most 32767 bytes.
+constexpr size_t kMaxKeyNames = 32000;
+// One entry of a fixed-size branch must fit a basket record (< 2 GiB) with room to spare.
+constexpr int64_t kMaxFixedEntryBytes = int64_t{1} << 30;
 
 // Reads a count value (a scalar of an integer type) from its big-endian bytes.
 int64_t count_value(LeafType type, const uint8_t* p)
@@ -127,6 +131,9 @@ int TreeWriter::add_branch(const BranchInfo& spec)
     if (st.info.entries > 0) st.fail_branch(spec, "added after entries were filled");
     if (st.info.find_branch(spec.name) >= 0) st.fail_branch(spec, "added twice");
     if (spec.leaf.len < 1) st.fail_branch(spec, "fixed length must be at least 1");
+    if (int64_t{spec.leaf.len} * leaf_type_size(spec.leaf.type) > kMaxFixedEntryBytes)
+        st.fail_branch(spec, "fixed length " + std::to_string(spec.leaf.len) + " is too large");
+    if (spec.name.size() + st.info.name.size() > kMaxKeyNames) st.fail_branch(spec, "name too long for a basket key");
 
     BranchInfo b;
     b.name = spec.name;
