@@ -122,6 +122,22 @@ TEST(RootFile, DecompressesAnObjectStoredCompressed)
     EXPECT_EQ(file->read_object(*file->find_key("z")), raw);
 }
 
+TEST(RootFile, DecompressesAnObjectSplitIntoBlocksOfDifferentSizes)
+{
+    handmade::TempDir dir;
+    const auto path = dir / "blocks.root";
+    std::vector<uint8_t> raw(70000);
+    for (size_t i = 0; i < raw.size(); ++i) raw[i] = static_cast<uint8_t>((i * 31) ^ (i >> 7));
+    std::vector<uint8_t> stored;
+    for (auto [from, to] : {std::pair<size_t, size_t>{0, 50000}, {50000, 50017}, {50017, 70000}}) {
+        const auto block = zlib_block(std::vector<uint8_t>(raw.begin() + from, raw.begin() + to));
+        stored.insert(stored.end(), block.begin(), block.end());
+    }
+    handmade::write(path, handmade::build({{"TNamed", "z", 1, stored, static_cast<int32_t>(raw.size())}}));
+    auto file = RootFile::open(path.string());
+    EXPECT_EQ(file->read_object(*file->find_key("z")), raw);
+}
+
 TEST(RootFile, RejectsCompressedBlocksThatClaimTooMuch)
 {
     handmade::TempDir dir;
