@@ -326,7 +326,7 @@ TEST(TreeWriter, ConvenienceBranchesCarryRootStyleTitlesAndTypes)
 // block tag, incompressible ones stored raw; clusters from set_auto_flush.
 
 class EveryCodec : public ::testing::TestWithParam<int> {};
-INSTANTIATE_TEST_SUITE_P(Settings, EveryCodec, ::testing::Values(0, 101, 208, 209, 404, 505),
+INSTANTIATE_TEST_SUITE_P(Settings, EveryCodec, ::testing::Values(0, 101, 109, 208, 209, 301, 404, 505),
                          [](const auto& p) { return "setting" + std::to_string(p.param); });
 
 std::string block_tag(int setting)
@@ -334,6 +334,7 @@ std::string block_tag(int setting)
     switch (setting / 100) {
     case 1: return "ZL";
     case 2: return "XZ";
+    case 3: return "CS";
     case 4: return "L4";
     case 5: return "ZS";
     default: return "";
