@@ -410,10 +410,10 @@ std::vector<Collection> make_collections()
                          {i32("partonFlavour", S::Integer, -5, 21), u8("hadronFlavour", S::Geometric, 0.15f, 5)}));
     // Generator record: unsorted, mostly massless partons and photons.
     all.push_back(simple("GenPart",
-                         {.mean_count = 70, .max_count = 400, .pt_min = 0.5, .pt_index = 2.4, .eta_sigma = 3.5,
+                         {.mean_count = 40, .max_count = 250, .pt_min = 0.5, .pt_index = 2.4, .eta_sigma = 3.5,
                           .eta_max = 12, .mass_lo = 0, .mass_hi = 0.02, .mass_from_pt = true,
                           .massless_fraction = 0.7, .sorted = false},
-                         {i32("genPartIdxMother", S::Index, 0.02f, 80), i32("pdgId", S::Integer, -6, 22),
+                         {i32("genPartIdxMother", S::Index, 0.02f, 40), i32("pdgId", S::Integer, -6, 22),
                           i32("status", S::Integer, 1, 2), i32("statusFlags", S::Bitmap, 0, 5)},
                          WithMass::Yes, 10));
     all.push_back(simple("SubGenJetAK8",
@@ -457,7 +457,7 @@ std::vector<Collection> make_collections()
                           i32("hadronFlavour", S::Geometric, 0.15f, 5), u8("nBHadrons", S::Geometric, 0.2f, 2),
                           u8("nCHadrons", S::Geometric, 0.3f, 3)}));
     all.push_back(taus());
-    all.push_back(simple("TrigObj", {.mean_count = 24, .max_count = 120, .pt_min = 5, .pt_index = 3,
+    all.push_back(simple("TrigObj", {.mean_count = 16, .max_count = 80, .pt_min = 5, .pt_index = 3,
                                      .eta_sigma = 2, .eta_max = 5},
                          {f("l1pt", S::Quantized, 30, 0.5f), f("l1pt_2", S::Sparse, 0.1f, 10),
                           f("l2pt", S::Sparse, 0.2f, 20),
