@@ -6,7 +6,8 @@
 //
 //   bench_skim [--events N] [--compression SETTING] [--rounds N] [benchmark flags]
 //
-// The input is made once by make-example into BUILD/bench-data/ and reused.
+// The input is made by make-example into BUILD/bench-data/ and reused until make-example
+// is rebuilt.
 #include <benchmark/benchmark.h>
 #include <fcntl.h>
 #include <sys/resource.h>
@@ -120,7 +121,8 @@ Paths prepare(const Config& config)
                 ("skim-" + std::to_string(config.events) + "ev-c" + std::to_string(config.compression)),
             {}};
     p.input = p.run_dir / kInputName;
-    if (!fs::exists(p.input)) {
+    // An input older than the generator may not be what it makes now.
+    if (!fs::exists(p.input) || fs::last_write_time(p.input) < fs::last_write_time(p.make_example)) {
         fs::create_directories(p.run_dir);
         const fs::path partial = p.input.string() + ".partial";
         std::fprintf(stderr, "bench_skim: making %s (%lld events, compression %d) ...\n", p.input.c_str(),
