@@ -60,6 +60,7 @@ struct FileOptions {
     std::string omit_branch;         // leave this branch out of the file
     bool overstate_nElectron = false;  // nElectron one above the electrons stored ...
     size_t overstate_from_entry = 0;   // ... from this entry on
+    bool short_tightId = false;        // Muon_tightId one element short of nMuon
     int compression = 101;
 };
 
@@ -99,7 +100,8 @@ inline void write_event_file(const std::string& path, const std::vector<Event>& 
     const int mu_phi = add("Muon_phi", LeafType::Float, "nMuon");
     const int mu_mass = add("Muon_mass", LeafType::Float, "nMuon");
     const int mu_iso = add("Muon_pfRelIso04_all", LeafType::Float, "nMuon");
-    const int mu_tight = add("Muon_tightId", LeafType::Bool, "nMuon");
+    const int n_mu_tight = opt.short_tightId ? add("nMuonTightId", LeafType::UInt32) : -1;
+    const int mu_tight = add("Muon_tightId", LeafType::Bool, opt.short_tightId ? "nMuonTightId" : "nMuon");
     const int n_ph = add("nPhoton", LeafType::UInt32);
     const int ph_pt = add("Photon_pt", LeafType::Float, "nPhoton");
     const int n_jet = add("nJet", LeafType::UInt32);
@@ -184,6 +186,8 @@ inline void write_event_file(const std::string& path, const std::vector<Event>& 
         if (mu_tight >= 0) {
             bools.clear();
             for (const auto& o : e.muons) bools.push_back(o.tightId ? 1 : 0);
+            if (opt.short_tightId && !bools.empty()) bools.pop_back();
+            value(n_mu_tight, static_cast<uint32_t>(bools.size()));
             tree.set_values<uint8_t>(mu_tight, bools);
         }
         const uint32_t n_photons = e.event % 3;

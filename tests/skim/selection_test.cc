@@ -101,6 +101,31 @@ TEST(Selection, CountAboveTheStoredArrayRaisesTheLibraryRangeError)
     }
 }
 
+TEST(Selection, BooleanArrayShorterThanItsCountRaisesTheBooleanRangeError)
+{
+    testutil::ScratchDir dir;
+    const std::string path = dir.file("short_tight_id.root");
+    FileOptions opt;
+    opt.short_tightId = true;
+    Event e = passing_event(9);
+    e.muons = {Muon{}, Muon{}};
+    write_event_file(path, {e}, opt);
+
+    TFile file(path.c_str());
+    nt.Init((TTree*)file.Get("Events"));
+    nt.GetEntry(0);
+    std::vector<LorentzVector> veto, tight;
+    LorentzVector lep_p4;
+    try {
+        passes_lepton_selection(veto, tight, lep_p4);
+        FAIL() << "no out_of_range raised";
+    } catch (const std::out_of_range& err) {
+        EXPECT_STREQ(err.what(), "vector<bool>::_M_range_check: __n (which is 1) >= this->size() (which is 1)");
+    }
+    EXPECT_EQ(veto.size(), 2u) << "the electron and the first muon were sorted before the error";
+    nt.Init(nullptr);
+}
+
 TEST(Selection, MissingBranchIsReportedAtTheFirstEntryThatReadsIt)
 {
     testutil::ScratchDir dir;
