@@ -3,6 +3,7 @@
 // the engine's branch reader.
 #include <gtest/gtest.h>
 
+#include <filesystem>
 #include <memory>
 #include <string>
 #include <vector>
@@ -154,6 +155,21 @@ TEST_F(CloneTree, FillAfterTheInputFileIsGoneIsAnErrorNotACrash)
     }
     EXPECT_THROW(clone->Fill(), rootio::RootError);
     EXPECT_EQ(clone->GetEntries(), 1);
+}
+
+TEST_F(CloneTree, DeletingTheOutputFileDisposesOfTheCloneAndItsLinks)
+{
+    auto* in = new TFile(input().c_str());
+    auto* tree = static_cast<TTree*>(in->Get("Events"));
+    auto* out = new TFile(output().c_str(), "RECREATE");
+    TTree* clone = tree->CloneTree(0);
+    tree->CopyAddresses(clone);
+    tree->GetEntry(0);
+    clone->Fill();
+    delete out;  // never written: the clone goes, and so does the file
+    EXPECT_FALSE(std::filesystem::exists(output())) << "an unwritten output must not look complete";
+    EXPECT_GT(tree->GetEntry(1), 0);
+    delete in;  // must not reach the deleted clone (AddressSanitizer builds check this)
 }
 
 TEST_F(CloneTree, EntryIsCopiedOnlyWhenEveryBranchHoldsTheSameEntry)
