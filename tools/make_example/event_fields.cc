@@ -3,22 +3,12 @@
 #include <numbers>
 
 #include "catalogue.h"
+#include "field_builders.h"
 
 namespace make_example {
 namespace {
 
-using rootio::LeafType;
-using S = Shape;
-
-Field f(std::string_view name, Shape shape, float a = 0, float b = 0, int8_t bits = 10)
-{
-    return {name, LeafType::Float, shape, a, b, bits};
-}
-Field full(std::string_view name, Shape shape, float a = 0, float b = 0) { return f(name, shape, a, b, 23); }
-Field i32(std::string_view name, Shape shape, float a = 0, float b = 0) { return {name, LeafType::Int32, shape, a, b}; }
-Field u8(std::string_view name, Shape shape, float a = 0, float b = 0) { return {name, LeafType::UInt8, shape, a, b}; }
-Field flag(std::string_view name, float p) { return {name, LeafType::Bool, Shape::Bool, p, 0}; }
-Field model(std::string_view name, LeafType type, int8_t bits = 23) { return {name, type, Shape::Model, 0, 0, bits}; }
+using namespace fields;
 
 // A MET flavour: phi, pt, sumEt.
 void add_met(std::vector<Field>& out, std::string_view phi, std::string_view pt, std::string_view sum_et,
