@@ -16,9 +16,9 @@
 
 #include <algorithm>
 #include <charconv>
-#include <ctime>
 #include <chrono>
 #include <cstdio>
+#include <ctime>
 #include <filesystem>
 #include <set>
 #include <stdexcept>
@@ -42,11 +42,36 @@ constexpr const char* kInputName = "example_RunIISummer20UL18.root";
 
 // What the selection reads, for every entry (the p4 accessors need pt, eta, phi and mass).
 constexpr const char* kSelectionBranches[] = {
-    "nElectron", "Electron_pt", "Electron_eta", "Electron_phi", "Electron_mass", "Electron_cutBased",
-    "Electron_deltaEtaSC", "Electron_dz", "Electron_dxy", "nMuon", "Muon_pt", "Muon_eta", "Muon_phi", "Muon_mass",
-    "Muon_tightId", "Muon_pfRelIso04_all", "nJet", "Jet_pt", "Jet_eta", "Jet_phi", "Jet_mass", "nFatJet",
-    "FatJet_pt", "FatJet_eta", "FatJet_phi", "FatJet_mass", "FatJet_msoftdrop", "FatJet_particleNetMD_Xbb",
-    "FatJet_particleNetMD_QCD", "MET_pt",
+    "nElectron",
+    "Electron_pt",
+    "Electron_eta",
+    "Electron_phi",
+    "Electron_mass",
+    "Electron_cutBased",
+    "Electron_deltaEtaSC",
+    "Electron_dz",
+    "Electron_dxy",
+    "nMuon",
+    "Muon_pt",
+    "Muon_eta",
+    "Muon_phi",
+    "Muon_mass",
+    "Muon_tightId",
+    "Muon_pfRelIso04_all",
+    "nJet",
+    "Jet_pt",
+    "Jet_eta",
+    "Jet_phi",
+    "Jet_mass",
+    "nFatJet",
+    "FatJet_pt",
+    "FatJet_eta",
+    "FatJet_phi",
+    "FatJet_mass",
+    "FatJet_msoftdrop",
+    "FatJet_particleNetMD_Xbb",
+    "FatJet_particleNetMD_QCD",
+    "MET_pt",
 };
 
 struct Config {
@@ -59,7 +84,10 @@ struct Paths {
     fs::path skim, make_example, run_dir, input;
 };
 
-double seconds_since(Clock::time_point start) { return std::chrono::duration<double>(Clock::now() - start).count(); }
+double seconds_since(Clock::time_point start)
+{
+    return std::chrono::duration<double>(Clock::now() - start).count();
+}
 
 // On a shared machine wall time carries other people's load; CPU time is reported beside it.
 double cpu_seconds()
@@ -69,7 +97,10 @@ double cpu_seconds()
     return static_cast<double>(t.tv_sec) + 1e-9 * static_cast<double>(t.tv_nsec);
 }
 
-double seconds(const timeval& t) { return static_cast<double>(t.tv_sec) + 1e-6 * static_cast<double>(t.tv_usec); }
+double seconds(const timeval& t)
+{
+    return static_cast<double>(t.tv_sec) + 1e-6 * static_cast<double>(t.tv_usec);
+}
 
 // The build folder holds skim and make-example; this program sits in it or one below.
 fs::path find_build_dir()
@@ -116,7 +147,8 @@ ChildResult run_child(const std::vector<std::string>& argv, const fs::path& cwd)
 Paths prepare(const Config& config)
 {
     const fs::path build = find_build_dir();
-    Paths p{build / "skim", build / "make-example",
+    Paths p{build / "skim",
+            build / "make-example",
             build / "bench-data" /
                 ("skim-" + std::to_string(config.events) + "ev-c" + std::to_string(config.compression)),
             {}};
@@ -127,10 +159,10 @@ Paths prepare(const Config& config)
         const fs::path partial = p.input.string() + ".partial";
         std::fprintf(stderr, "bench_skim: making %s (%lld events, compression %d) ...\n", p.input.c_str(),
                      static_cast<long long>(config.events), config.compression);
-        const ChildResult made = run_child({p.make_example.string(), "--events", std::to_string(config.events),
-                                            "--compression", std::to_string(config.compression), "--output",
-                                            partial.string()},
-                                           p.run_dir);
+        const ChildResult made =
+            run_child({p.make_example.string(), "--events", std::to_string(config.events), "--compression",
+                       std::to_string(config.compression), "--output", partial.string()},
+                      p.run_dir);
         fs::rename(partial, p.input);  // only a finished file is ever reused
         std::fprintf(stderr, "bench_skim: made in %.1f s\n", made.seconds);
     }
@@ -146,7 +178,8 @@ std::vector<int64_t> selected_entries(const rootio::RootFile& input, const rooti
         if (index < 0) throw std::runtime_error(file.path() + ": no branch event");
         rootio::BranchReader reader(file, tree, index);
         std::vector<uint64_t> events(static_cast<size_t>(tree.entries));
-        for (int64_t e = 0; e < tree.entries; ++e) events[e] = rootio::load_be<uint64_t>(reader.entry_bytes(e).data());
+        for (int64_t e = 0; e < tree.entries; ++e)
+            events[e] = rootio::load_be<uint64_t>(reader.entry_bytes(e).data());
         return events;
     };
     const std::vector<uint64_t> all = event_numbers(input, input_tree);
@@ -186,7 +219,8 @@ public:
     Timing read() const
     {
         std::vector<std::unique_ptr<rootio::BranchReader>> all_entries, selected_entries;
-        for (int index : selection_) all_entries.push_back(std::make_unique<rootio::BranchReader>(input_, tree_, index));
+        for (int index : selection_)
+            all_entries.push_back(std::make_unique<rootio::BranchReader>(input_, tree_, index));
         for (int index : kept_only_)
             selected_entries.push_back(std::make_unique<rootio::BranchReader>(input_, tree_, index));
         size_t checksum = 0;
@@ -286,8 +320,9 @@ void BM_Skim(benchmark::State& state, Config config)
                 input_tree = rootio::read_tree(*input, "Events");
                 output = rootio::RootFile::open((paths.run_dir / "output.root").string());
                 output_tree = rootio::read_tree(*output, "Events");
-                bound = std::make_unique<LowerBound>(*input, input_tree, *output, output_tree,
-                                                     selected_entries(*input, input_tree, *output, output_tree));
+                bound =
+                    std::make_unique<LowerBound>(*input, input_tree, *output, output_tree,
+                                                 selected_entries(*input, input_tree, *output, output_tree));
             }
             const Timing r = bound->read(), w = bound->write();
             read = {std::min(read.wall, r.wall), std::min(read.cpu, r.cpu)};
@@ -304,10 +339,10 @@ void BM_Skim(benchmark::State& state, Config config)
         state.counters["bound_write_s"] = write.wall;
         state.counters["ratio_to_bound"] = skim.seconds / (read.wall + write.wall);
         state.counters["cpu_ratio_to_bound"] = skim.cpu_seconds / (read.cpu + write.cpu);
-        state.SetLabel(std::to_string(input_tree.entries) + " events, " + std::to_string(static_cast<int>(input_mb)) +
-                       " MB in, " + std::to_string(bound->baskets_read()) + " baskets read, " +
-                       std::to_string(bound->baskets_written()) + " written, best of " +
-                       std::to_string(config.rounds));
+        state.SetLabel(
+            std::to_string(input_tree.entries) + " events, " + std::to_string(static_cast<int>(input_mb)) +
+            " MB in, " + std::to_string(bound->baskets_read()) + " baskets read, " +
+            std::to_string(bound->baskets_written()) + " written, best of " + std::to_string(config.rounds));
     }
 }
 

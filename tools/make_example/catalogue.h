@@ -13,8 +13,8 @@ namespace make_example {
 
 // How a field's values are drawn. Parameters a and b are read per shape.
 enum class Shape : uint8_t {
-    Model,        // filled by the event model (selection inputs, ids, pile-up, weights, MET)
-    Pt,           // the collection's own kinematics
+    Model,  // filled by the event model (selection inputs, ids, pile-up, weights, MET)
+    Pt,     // the collection's own kinematics
     Eta,
     Phi,
     Mass,
@@ -46,23 +46,23 @@ struct Field {
 
 // Per-collection object model for collections drawn generically.
 struct ObjectModel {
-    double mean_count = 0;   // Poisson mean (or the count itself when fixed)
+    double mean_count = 0;  // Poisson mean (or the count itself when fixed)
     int max_count = 0;
     bool fixed_count = false;
-    double pt_min = 0;       // power-law pt spectrum from pt_min
+    double pt_min = 0;  // power-law pt spectrum from pt_min
     double pt_index = 4;
     double eta_sigma = 1.5;  // central Gaussian, cut at eta_max
     double eta_max = 2.5;
-    double mass_lo = 0;      // mass in [lo, hi), as a fraction of pt when mass_from_pt
+    double mass_lo = 0;  // mass in [lo, hi), as a fraction of pt when mass_from_pt
     double mass_hi = 0;
     bool mass_from_pt = false;
     double massless_fraction = 0;  // objects stored with mass exactly 0
-    bool sorted = true;      // objects ordered by decreasing pt
+    bool sorted = true;            // objects ordered by decreasing pt
 };
 
 struct Collection {
-    std::string_view name;      // "Electron": count branch nElectron, arrays Electron_*
-    bool from_event_model;      // counts and kinematics come from the event model
+    std::string_view name;  // "Electron": count branch nElectron, arrays Electron_*
+    bool from_event_model;  // counts and kinematics come from the event model
     ObjectModel objects;
     std::vector<Field> fields;
 };
@@ -82,13 +82,13 @@ struct BranchPlan {
     std::string name;
     rootio::LeafType type;
     Field field;
-    int collection = -1;      // index into collections(), -1 for per-event branches
-    bool is_count = false;    // the unsigned count of `collection`
+    int collection = -1;    // index into collections(), -1 for per-event branches
+    bool is_count = false;  // the unsigned count of `collection`
 };
 
 std::span<const Collection> collections();
 std::span<const Field> event_fields();
-std::span<const Trigger> triggers();   // HLT_* then L1_*
+std::span<const Trigger> triggers();  // HLT_* then L1_*
 // Every branch in file order: per-event fields, then each collection's count and arrays,
 // then triggers and flags.
 std::vector<BranchPlan> branch_plan();

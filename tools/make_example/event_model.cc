@@ -101,22 +101,26 @@ void EventModel::draw_background_leptons(Random& rng)
     for (int n = rng.poisson(0.4); n > 0; --n) {
         const double u = rng.uniform();
         const int cut_based = u < 0.7 ? 0 : u < 0.85 ? 1 : u < 0.95 ? 2 : 3;
-        add_electron(rng, static_cast<float>(5 + rng.exponential(8)), static_cast<float>(central_eta(rng, 1.3, 2.5)),
-                     static_cast<float>(rng.phi()), cut_based);
+        add_electron(rng, static_cast<float>(5 + rng.exponential(8)),
+                     static_cast<float>(central_eta(rng, 1.3, 2.5)), static_cast<float>(rng.phi()),
+                     cut_based);
     }
     for (int n = rng.poisson(0.5); n > 0; --n)
-        add_muon(rng, static_cast<float>(3 + rng.exponential(7)), static_cast<float>(central_eta(rng, 1.3, 2.4)),
-                 static_cast<float>(rng.phi()), rng.chance(0.6), static_cast<float>(rng.exponential(0.5)));
+        add_muon(rng, static_cast<float>(3 + rng.exponential(7)),
+                 static_cast<float>(central_eta(rng, 1.3, 2.4)), static_cast<float>(rng.phi()),
+                 rng.chance(0.6), static_cast<float>(rng.exponential(0.5)));
 }
 
 // A prompt lepton of the given pt: mostly tight, sometimes only passing the veto, sometimes
 // lost to identification.
-void EventModel::add_prompt_lepton(Random& rng, bool electron, float pt, float eta, float phi, double p_veto_only,
-                                   double p_lost)
+void EventModel::add_prompt_lepton(Random& rng, bool electron, float pt, float eta, float phi,
+                                   double p_veto_only, double p_lost)
 {
     const double u = rng.uniform();
     if (electron) {
-        const int cut_based = u < p_lost ? 0 : u < p_lost + p_veto_only ? rng.integer(1, 2) : rng.integer(3, 4);
+        const int cut_based = u < p_lost                 ? 0
+                              : u < p_lost + p_veto_only ? rng.integer(1, 2)
+                                                         : rng.integer(3, 4);
         add_electron(rng, pt, eta, phi, cut_based);
     } else if (u < p_lost) {
         add_muon(rng, pt, eta, phi, false, static_cast<float>(rng.exponential(0.05)));
@@ -160,14 +164,16 @@ void EventModel::draw_boosted(Random& rng)
     add_prompt_lepton(rng, electron, lep_pt, lep_eta, lep_phi, 0.12, 0.04);
     if (rng.chance(0.05))
         add_prompt_lepton(rng, !electron, static_cast<float>(15 + rng.exponential(40)),
-                          static_cast<float>(central_eta(rng, 1.2, 2.3)), static_cast<float>(rng.phi()), 0.3, 0.0);
+                          static_cast<float>(central_eta(rng, 1.2, 2.3)), static_cast<float>(rng.phi()), 0.3,
+                          0.0);
 
     if (defect >= 0.13 && defect < 0.23) {
         // Too few jets: one hard jet, the others collinear with the lepton.
-        add_jet(rng, static_cast<float>(30 + rng.exponential(80)), static_cast<float>(central_eta(rng, 1.5, 2.5)),
-                static_cast<float>(rng.phi()));
+        add_jet(rng, static_cast<float>(30 + rng.exponential(80)),
+                static_cast<float>(central_eta(rng, 1.5, 2.5)), static_cast<float>(rng.phi()));
         for (int n = rng.poisson(0.8); n > 0; --n)
-            add_jet(rng, static_cast<float>(20 + rng.exponential(30)), lep_eta + static_cast<float>(rng.normal(0, 0.1)),
+            add_jet(rng, static_cast<float>(20 + rng.exponential(30)),
+                    lep_eta + static_cast<float>(rng.normal(0, 0.1)),
                     static_cast<float>(wrap_phi(lep_phi + rng.normal(0, 0.1))));
     } else {
         // The two b jets inside the fat jet, then the recoil.
@@ -185,7 +191,8 @@ void EventModel::draw_w_like(Random& rng)
 {
     const bool electron = rng.chance(0.5);
     add_prompt_lepton(rng, electron, static_cast<float>(25 + rng.exponential(45)),
-                      static_cast<float>(central_eta(rng, 1.2, 2.4)), static_cast<float>(rng.phi()), 0.15, 0.05);
+                      static_cast<float>(central_eta(rng, 1.2, 2.4)), static_cast<float>(rng.phi()), 0.15,
+                      0.05);
     add_jets(rng, rng.poisson(2.5), 20, 3.2);
     add_qcd_fat_jets(rng, rng.poisson(0.25));
     met_pt_ = static_cast<float>(20 + rng.exponential(50));
@@ -193,9 +200,14 @@ void EventModel::draw_w_like(Random& rng)
 
 void EventModel::add_electron(Random& rng, float pt, float eta, float phi, int cut_based)
 {
-    Electron e{pt, eta, phi, static_cast<float>(std::abs(rng.normal(0, 0.005))),
-               static_cast<float>(rng.normal(0, 0.008)), static_cast<float>(rng.normal(0, 0.005)),
-               static_cast<float>(rng.normal(0, 0.012)), cut_based};
+    Electron e{pt,
+               eta,
+               phi,
+               static_cast<float>(std::abs(rng.normal(0, 0.005))),
+               static_cast<float>(rng.normal(0, 0.008)),
+               static_cast<float>(rng.normal(0, 0.005)),
+               static_cast<float>(rng.normal(0, 0.012)),
+               cut_based};
     if (rng.chance(0.03)) {  // a displaced track: fails the impact-parameter cuts
         e.dxy = static_cast<float>(rng.normal(0, 0.2));
         e.dz = static_cast<float>(rng.normal(0, 0.5));
@@ -225,7 +237,8 @@ void EventModel::add_qcd_fat_jets(Random& rng, int n)
     for (; n > 0; --n) {
         const float pt = static_cast<float>(std::min(rng.power_law(170, 5.5), 3000.0));
         const bool top_like = rng.chance(0.1);
-        const float mass = top_like ? static_cast<float>(rng.normal(172, 15)) : pt * static_cast<float>(rng.uniform(0.03, 0.3));
+        const float mass = top_like ? static_cast<float>(rng.normal(172, 15))
+                                    : pt * static_cast<float>(rng.uniform(0.03, 0.3));
         const float msoftdrop = rng.chance(0.15) ? 0.0f : mass * static_cast<float>(rng.uniform(0.4, 0.95));
         const float xbb = static_cast<float>(std::pow(rng.uniform(), top_like ? 3 : 6));
         const float qcd = (1 - xbb) * static_cast<float>(rng.uniform(0.5, 1));
@@ -234,7 +247,8 @@ void EventModel::add_qcd_fat_jets(Random& rng, int n)
     }
 }
 
-void EventModel::add_fat_jet(float pt, float eta, float phi, float mass, float msoftdrop, float xbb, float qcd)
+void EventModel::add_fat_jet(float pt, float eta, float phi, float mass, float msoftdrop, float xbb,
+                             float qcd)
 {
     fat_jets_.push_back({pt, eta, phi, mass, msoftdrop, xbb, qcd});
 }

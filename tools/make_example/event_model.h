@@ -28,7 +28,8 @@ public:
 
     // Draws the next event: fills the model's values and the kinematics of Electron,
     // Muon, Jet and FatJet.
-    void generate(Random& rng, int64_t entry, Objects& electrons, Objects& muons, Objects& jets, Objects& fat_jets);
+    void generate(Random& rng, int64_t entry, Objects& electrons, Objects& muons, Objects& jets,
+                  Objects& fat_jets);
 
     // The values behind a Model branch; throws std::invalid_argument for an unknown name.
     ModelSource source(std::string_view branch) const;

@@ -30,19 +30,39 @@ uint32_t mantissa_mask(int bits)
 void store(uint8_t* p, LeafType type, double value, uint32_t mask)
 {
     switch (type) {
-    case LeafType::Bool: *p = value != 0; break;
-    case LeafType::Int8: rootio::store_be<int8_t>(p, static_cast<int8_t>(value)); break;
-    case LeafType::UInt8: *p = static_cast<uint8_t>(value); break;
-    case LeafType::Int16: rootio::store_be<int16_t>(p, static_cast<int16_t>(value)); break;
-    case LeafType::UInt16: rootio::store_be<uint16_t>(p, static_cast<uint16_t>(value)); break;
-    case LeafType::Int32: rootio::store_be<int32_t>(p, static_cast<int32_t>(value)); break;
-    case LeafType::UInt32: rootio::store_be<uint32_t>(p, static_cast<uint32_t>(value)); break;
-    case LeafType::Int64: rootio::store_be<int64_t>(p, static_cast<int64_t>(value)); break;
-    case LeafType::UInt64: rootio::store_be<uint64_t>(p, static_cast<uint64_t>(value)); break;
-    case LeafType::Float:
-        rootio::store_be<uint32_t>(p, std::bit_cast<uint32_t>(static_cast<float>(value)) & mask);
-        break;
-    case LeafType::Double: rootio::store_be<double>(p, value); break;
+        case LeafType::Bool:
+            *p = value != 0;
+            break;
+        case LeafType::Int8:
+            rootio::store_be<int8_t>(p, static_cast<int8_t>(value));
+            break;
+        case LeafType::UInt8:
+            *p = static_cast<uint8_t>(value);
+            break;
+        case LeafType::Int16:
+            rootio::store_be<int16_t>(p, static_cast<int16_t>(value));
+            break;
+        case LeafType::UInt16:
+            rootio::store_be<uint16_t>(p, static_cast<uint16_t>(value));
+            break;
+        case LeafType::Int32:
+            rootio::store_be<int32_t>(p, static_cast<int32_t>(value));
+            break;
+        case LeafType::UInt32:
+            rootio::store_be<uint32_t>(p, static_cast<uint32_t>(value));
+            break;
+        case LeafType::Int64:
+            rootio::store_be<int64_t>(p, static_cast<int64_t>(value));
+            break;
+        case LeafType::UInt64:
+            rootio::store_be<uint64_t>(p, static_cast<uint64_t>(value));
+            break;
+        case LeafType::Float:
+            rootio::store_be<uint32_t>(p, std::bit_cast<uint32_t>(static_cast<float>(value)) & mask);
+            break;
+        case LeafType::Double:
+            rootio::store_be<double>(p, value);
+            break;
     }
 }
 
@@ -51,14 +71,24 @@ void store(uint8_t* p, LeafType type, double value, uint32_t mask)
 void store_model(uint8_t* p, const ModelSource& src, int i, uint32_t mask)
 {
     switch (src.type) {
-    case LeafType::Bool: *p = static_cast<const uint8_t*>(src.data)[i] != 0; break;
-    case LeafType::Int32: rootio::store_be<int32_t>(p, static_cast<const int32_t*>(src.data)[i]); break;
-    case LeafType::UInt32: rootio::store_be<uint32_t>(p, static_cast<const uint32_t*>(src.data)[i]); break;
-    case LeafType::UInt64: rootio::store_be<uint64_t>(p, static_cast<const uint64_t*>(src.data)[i]); break;
-    case LeafType::Float:
-        rootio::store_be<uint32_t>(p, std::bit_cast<uint32_t>(static_cast<const float*>(src.data)[i]) & mask);
-        break;
-    default: throw std::logic_error("event model holds no values of this type");
+        case LeafType::Bool:
+            *p = static_cast<const uint8_t*>(src.data)[i] != 0;
+            break;
+        case LeafType::Int32:
+            rootio::store_be<int32_t>(p, static_cast<const int32_t*>(src.data)[i]);
+            break;
+        case LeafType::UInt32:
+            rootio::store_be<uint32_t>(p, static_cast<const uint32_t*>(src.data)[i]);
+            break;
+        case LeafType::UInt64:
+            rootio::store_be<uint64_t>(p, static_cast<const uint64_t*>(src.data)[i]);
+            break;
+        case LeafType::Float:
+            rootio::store_be<uint32_t>(
+                p, std::bit_cast<uint32_t>(static_cast<const float*>(src.data)[i]) & mask);
+            break;
+        default:
+            throw std::logic_error("event model holds no values of this type");
     }
 }
 
@@ -92,7 +122,8 @@ EventWriter::EventWriter(rootio::TreeWriter& tree, uint64_t seed)
             col.objects = &objects_[p.collection];
             std::string count = "n";
             count += all[p.collection].name;
-            col.branch = p.is_count ? tree.add_branch(p.name, p.type) : tree.add_branch(p.name, p.type, count);
+            col.branch =
+                p.is_count ? tree.add_branch(p.name, p.type) : tree.add_branch(p.name, p.type, count);
             largest = std::max(largest, static_cast<size_t>(col.objects->capacity()) * 8);
         } else {
             col.branch = tree.add_branch(p.name, p.type);
@@ -106,7 +137,8 @@ EventWriter::EventWriter(rootio::TreeWriter& tree, uint64_t seed)
 
 void EventWriter::write_next()
 {
-    model_.generate(rng_, entry_, objects_[electrons_], objects_[muons_], objects_[jets_], objects_[fat_jets_]);
+    model_.generate(rng_, entry_, objects_[electrons_], objects_[muons_], objects_[jets_],
+                    objects_[fat_jets_]);
     draw_collections();
     fire_triggers();
     for (const Column& column : columns_) {
@@ -125,7 +157,8 @@ void EventWriter::draw_collections()
         if (collection.from_event_model) continue;
         const ObjectModel& m = collection.objects;
         Objects& o = objects_[c];
-        o.count = m.fixed_count ? static_cast<int>(m.mean_count) : std::min(rng_.poisson(m.mean_count), m.max_count);
+        o.count = m.fixed_count ? static_cast<int>(m.mean_count)
+                                : std::min(rng_.poisson(m.mean_count), m.max_count);
         if (m.pt_min <= 0) continue;  // value-only collections: no kinematics
         for (int i = 0; i < o.count; ++i) {
             o.pt[i] = static_cast<float>(std::min(rng_.power_law(m.pt_min, m.pt_index), 6500.0));
@@ -167,7 +200,8 @@ void EventWriter::fire_triggers()
     const auto bits = triggers();
     for (size_t t = 0; t < bits.size(); ++t) {
         const Trigger& trig = bits[t];
-        const bool above = trig.object == TriggerObject::None || leading[static_cast<int>(trig.object)] > trig.threshold;
+        const bool above =
+            trig.object == TriggerObject::None || leading[static_cast<int>(trig.object)] > trig.threshold;
         fired_[t] = above && trig.efficiency > 0 && (trig.efficiency >= 1 || rng_.chance(trig.efficiency));
     }
 }
@@ -190,7 +224,8 @@ size_t EventWriter::encode(const Column& column)
     if (field.shape == Shape::Model) {
         for (int i = 0; i < n; ++i) store_model(out + i * size, column.model, i, column.mantissa_mask);
     } else {
-        for (int i = 0; i < n; ++i) store(out + i * size, p.type, draw(field, column.objects, i), column.mantissa_mask);
+        for (int i = 0; i < n; ++i)
+            store(out + i * size, p.type, draw(field, column.objects, i), column.mantissa_mask);
     }
     return static_cast<size_t>(n) * size;
 }
@@ -198,36 +233,53 @@ size_t EventWriter::encode(const Column& column)
 double EventWriter::draw(const Field& f, const Objects* objects, int i)
 {
     switch (f.shape) {
-    case Shape::Pt: return objects->pt[i];
-    case Shape::Eta: return objects->eta[i];
-    case Shape::Phi: return objects ? objects->phi[i] : rng_.phi();
-    case Shape::Mass: return objects->mass[i];
-    case Shape::Uniform: return rng_.uniform(f.a, f.b);
-    case Shape::Exponential: return f.b + rng_.exponential(f.a);
-    case Shape::Quantized: return std::round(rng_.exponential(f.a) / f.b) * f.b;
-    case Shape::Sparse: return rng_.chance(f.a) ? rng_.exponential(f.b) : 0.0;
-    case Shape::Gauss: return rng_.normal(f.a, f.b);
-    case Shape::Score: return std::pow(rng_.uniform(), f.a);
-    case Shape::Bool: return f.a >= 1 || rng_.chance(f.a);
-    case Shape::Integer: return rng_.integer(static_cast<int>(f.a), static_cast<int>(f.b));
-    case Shape::Geometric: {
-        int k = 0;
-        while (k < f.b && rng_.chance(f.a)) ++k;
-        return k;
-    }
-    case Shape::Index: return rng_.chance(f.a) ? -1 : rng_.integer(0, static_cast<int>(f.b) - 1);
-    case Shape::Charge: return rng_.sign();
-    case Shape::PdgId: return rng_.sign() * f.a;
-    case Shape::Constant: return f.a;
-    case Shape::Bitmap: {
-        int level = 0;
-        while (level < 4 && rng_.chance(0.5)) ++level;
-        uint32_t bits = 0;
-        for (int g = 0; g < static_cast<int>(f.b); ++g) bits |= static_cast<uint32_t>(level) << (3 * g);
-        return static_cast<int32_t>(bits);
-    }
-    case Shape::Model:
-    case Shape::Trigger: break;
+        case Shape::Pt:
+            return objects->pt[i];
+        case Shape::Eta:
+            return objects->eta[i];
+        case Shape::Phi:
+            return objects ? objects->phi[i] : rng_.phi();
+        case Shape::Mass:
+            return objects->mass[i];
+        case Shape::Uniform:
+            return rng_.uniform(f.a, f.b);
+        case Shape::Exponential:
+            return f.b + rng_.exponential(f.a);
+        case Shape::Quantized:
+            return std::round(rng_.exponential(f.a) / f.b) * f.b;
+        case Shape::Sparse:
+            return rng_.chance(f.a) ? rng_.exponential(f.b) : 0.0;
+        case Shape::Gauss:
+            return rng_.normal(f.a, f.b);
+        case Shape::Score:
+            return std::pow(rng_.uniform(), f.a);
+        case Shape::Bool:
+            return f.a >= 1 || rng_.chance(f.a);
+        case Shape::Integer:
+            return rng_.integer(static_cast<int>(f.a), static_cast<int>(f.b));
+        case Shape::Geometric: {
+            int k = 0;
+            while (k < f.b && rng_.chance(f.a)) ++k;
+            return k;
+        }
+        case Shape::Index:
+            return rng_.chance(f.a) ? -1 : rng_.integer(0, static_cast<int>(f.b) - 1);
+        case Shape::Charge:
+            return rng_.sign();
+        case Shape::PdgId:
+            return rng_.sign() * f.a;
+        case Shape::Constant:
+            return f.a;
+        case Shape::Bitmap: {
+            int level = 0;
+            while (level < 4 && rng_.chance(0.5)) ++level;
+            uint32_t bits = 0;
+            for (int g = 0; g < static_cast<int>(f.b); ++g) bits |= static_cast<uint32_t>(level) << (3 * g);
+            return static_cast<int32_t>(bits);
+        }
+        case Shape::Model:
+        case Shape::Trigger:
+            break;
     }
     throw std::logic_error("field has no generic shape");
 }

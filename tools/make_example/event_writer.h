@@ -23,7 +23,7 @@ public:
 
 private:
     struct Column {
-        int branch = -1;               // index in the tree writer
+        int branch = -1;  // index in the tree writer
         const BranchPlan* plan = nullptr;
         Objects* objects = nullptr;    // the collection's kinematics, for arrays and counts
         ModelSource model{};           // for Shape::Model

@@ -43,17 +43,20 @@ int main(int argc, char** argv)
         file.close();
 
         if (!options.quiet) {
-            const double seconds = std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
+            const double seconds =
+                std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
             const auto& info = tree.info();
             const double mb = static_cast<double>(file.end()) / 1e6;
-            std::fprintf(stderr,
-                         "make-example: wrote %s: %lld events, %zu branches, %.1f MB (%.0f bytes/event, "
-                         "compression %.2f) in %.1f s: %.0f events/s, %.2f MB/s written, %.1f MB/s uncompressed\n",
-                         options.output.c_str(), static_cast<long long>(options.events), tree.branch_count(), mb,
-                         options.events ? static_cast<double>(file.end()) / static_cast<double>(options.events) : 0.0,
-                         info.zip_bytes ? static_cast<double>(info.tot_bytes) / static_cast<double>(info.zip_bytes) : 0.0,
-                         seconds, static_cast<double>(options.events) / seconds, mb / seconds,
-                         static_cast<double>(info.tot_bytes) / 1e6 / seconds);
+            std::fprintf(
+                stderr,
+                "make-example: wrote %s: %lld events, %zu branches, %.1f MB (%.0f bytes/event, "
+                "compression %.2f) in %.1f s: %.0f events/s, %.2f MB/s written, %.1f MB/s uncompressed\n",
+                options.output.c_str(), static_cast<long long>(options.events), tree.branch_count(), mb,
+                options.events ? static_cast<double>(file.end()) / static_cast<double>(options.events) : 0.0,
+                info.zip_bytes ? static_cast<double>(info.tot_bytes) / static_cast<double>(info.zip_bytes)
+                               : 0.0,
+                seconds, static_cast<double>(options.events) / seconds, mb / seconds,
+                static_cast<double>(info.tot_bytes) / 1e6 / seconds);
         }
     } catch (const std::exception& e) {
         std::fprintf(stderr, "make-example: %s\n", e.what());

@@ -1,8 +1,9 @@
 // The reconstructed-object collections, field by field: electrons, muons, taus, photons,
 // jets and fat jets. Kinematic fields keep 10 to 14 mantissa bits, lepton pt and
 // isolations keep full precision, as production files do; that sets their compression.
-#include "field_builders.h"
 #include "object_collections.h"
+
+#include "field_builders.h"
 
 namespace make_example {
 
@@ -148,8 +149,17 @@ Collection muons()
 
 Collection taus()
 {
-    Collection c{"Tau", false, {.mean_count = 1.4, .max_count = 12, .pt_min = 18, .pt_index = 4.2,
-                                .eta_sigma = 1.3, .eta_max = 2.3, .mass_lo = 0.14, .mass_hi = 1.8}, {}};
+    Collection c{"Tau",
+                 false,
+                 {.mean_count = 1.4,
+                  .max_count = 12,
+                  .pt_min = 18,
+                  .pt_index = 4.2,
+                  .eta_sigma = 1.3,
+                  .eta_max = 2.3,
+                  .mass_lo = 0.14,
+                  .mass_hi = 1.8},
+                 {}};
     c.fields = {
         f("chargedIso", S::Exponential, 2),
         f("dxy", S::Gauss, 0, 0.005f),
@@ -197,8 +207,11 @@ Collection taus()
 
 Collection photons()
 {
-    Collection c{"Photon", false, {.mean_count = 1.2, .max_count = 12, .pt_min = 15, .pt_index = 4,
-                                   .eta_sigma = 1.4, .eta_max = 2.5}, {}};
+    Collection c{
+        "Photon",
+        false,
+        {.mean_count = 1.2, .max_count = 12, .pt_min = 15, .pt_index = 4, .eta_sigma = 1.4, .eta_max = 2.5},
+        {}};
     c.fields = {
         f("dEscaleDown", S::Gauss, 0, 0.001f),
         f("dEscaleUp", S::Gauss, 0, 0.001f),

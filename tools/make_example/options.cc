@@ -28,7 +28,8 @@ bool valid_compression(int setting)
 
 std::string usage()
 {
-    return "usage: make-example [--events N] [--seed S] [--compression SETTING] [--cluster N] [--output PATH] [--quiet]\n"
+    return "usage: make-example [--events N] [--seed S] [--compression SETTING] [--cluster N] [--output "
+           "PATH] [--quiet]\n"
            "Writes a tree \"Events\" of simulated collision events shaped like a recent campaign's files\n"
            "(about 1,500 branches: triggers, filters, per-event quantities, particle collections).\n"
            "\n"
@@ -64,7 +65,8 @@ Options parse_options(const std::vector<std::string>& args)
         } else if (arg == "--compression") {
             o.compression = parse_number<int>(arg, value(), 0);
             if (!valid_compression(o.compression))
-                throw std::invalid_argument("--compression: unknown setting " + std::to_string(o.compression));
+                throw std::invalid_argument("--compression: unknown setting " +
+                                            std::to_string(o.compression));
         } else if (arg == "--output") {
             o.output = value();
             if (o.output.empty()) throw std::invalid_argument("--output: empty path");

@@ -9,8 +9,8 @@ namespace make_example {
 struct Options {
     int64_t events = 100000;
     uint64_t seed = 1;
-    int compression = 209;  // LZMA level 9, as production files of this kind
-    int64_t cluster = 3000; // entries per cluster
+    int compression = 209;   // LZMA level 9, as production files of this kind
+    int64_t cluster = 3000;  // entries per cluster
     std::string output = "example_RunIISummer20UL18.root";
     bool help = false;
     bool quiet = false;
