@@ -3,12 +3,17 @@
 #include <gmock/gmock.h>
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <atomic>
 #include <cstdlib>
+#include <cstring>
 #include <new>
 #include <random>
 
+#include "handmade_file.h"
+#include "rootio/file_writer.h"
 #include "rootio/tree_reader.h"
+#include "rootio/tree_writer.h"
 #include "testdata.h"
 
 using ::testing::ElementsAre;
@@ -212,4 +217,69 @@ TEST(BranchReader, RefusesEntriesOutOfRangeAndUnsupportedBranches)
     EXPECT_EQ(r.element_count(3), 1u);
     EXPECT_THROW(BranchReader(*o.file, o.tree, o.tree.find_branch("str")), RootError);
     EXPECT_THROW(BranchReader(*o.file, o.tree, 999), RootError);
+}
+
+namespace {
+
+// Rewrites an uncompressed basket of a variable-size branch, in place and at the same length,
+// into the form that stores no entry offsets: fNevBufSize negated and followed by fIOBits
+// (generate the offset map), flag 80, the entry data one byte further on.
+void drop_entry_offsets(std::vector<uint8_t>& bytes, int64_t seek)
+{
+    using rootio::load_be;
+    using rootio::store_be;
+    uint8_t* record = bytes.data() + seek;
+    const int16_t keylen = load_be<int16_t>(record + 14);
+    const int32_t objlen = load_be<int32_t>(record + 6);
+    ASSERT_EQ(load_be<int32_t>(record), keylen + objlen) << "basket must be stored uncompressed";
+    uint8_t* basket = record + keylen - 19;  // version, fBufferSize, fNevBufSize, fNevBuf, fLast, flag
+    const int32_t nev_buf_size = std::max(1, std::abs(load_be<int32_t>(basket + 6)));
+    const int32_t entries = load_be<int32_t>(basket + 10);
+    const int32_t last = load_be<int32_t>(basket + 14);
+    std::memmove(record + keylen + 1, record + keylen, static_cast<size_t>(last - keylen));
+    store_be<int32_t>(basket + 6, -nev_buf_size);
+    basket[10] = 1;  // kGenerateOffsetMap
+    store_be<int32_t>(basket + 11, entries);
+    store_be<int32_t>(basket + 15, last + 1);
+    basket[19] = 80;
+    store_be<int16_t>(record + 14, static_cast<int16_t>(keylen + 1));
+    store_be<int32_t>(record + 6, objlen - 1);
+}
+
+}  // namespace
+
+TEST(BranchReader, RebuildsEntryOffsetsFromTheCountBranch)
+{
+    handmade::TempDir dir;
+    const std::string original = (dir / "offsets.root").string();
+    {
+        rootio::FileWriter file(original, 0);
+        rootio::TreeWriter tree(file, "t", "");
+        tree.set_auto_flush(7);  // three baskets per branch
+        const int n = tree.add_branch("n", rootio::LeafType::UInt16);
+        const int x = tree.add_branch("x", rootio::LeafType::Float, "n");
+        const int pairs = tree.add_branch("pairs", rootio::LeafType::Int64, "n", 2);
+        for (int e = 0; e < 20; ++e) {
+            const auto count = static_cast<uint16_t>((e * 7) % 5);
+            std::vector<float> xs(count, 0.5f * static_cast<float>(e));
+            std::vector<int64_t> ps(2u * count, -int64_t{e} << 40);
+            tree.set_value(n, count);
+            tree.set_values<float>(x, xs);
+            tree.set_values<int64_t>(pairs, ps);
+            tree.fill();
+        }
+        tree.write();
+        file.close();
+    }
+    const Opened before = open_tree(original, "t");
+    auto bytes = handmade::read(original);
+    for (const char* name : {"x", "pairs"}) {
+        const auto& info = before.tree.branches[static_cast<size_t>(before.tree.find_branch(name))];
+        ASSERT_EQ(info.write_basket(), 3) << name;
+        for (int64_t seek : info.basket_seek) drop_entry_offsets(bytes, seek);
+    }
+    const std::string generated = (dir / "generated.root").string();
+    handmade::write(generated, bytes);
+    ASSERT_NE(bytes, handmade::read(original));
+    EXPECT_TRUE(all_bytes(open_tree(generated, "t")) == all_bytes(before));
 }
