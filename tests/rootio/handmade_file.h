@@ -19,6 +19,7 @@ struct Object {
     int16_t cycle = 1;
     std::vector<uint8_t> stored;  // bytes after the key header, as stored
     int32_t objlen = -1;          // -1: same as stored (not compressed)
+    std::string title = "";       // the key's title; object tags count from the key's start
 };
 
 struct Layout {
@@ -75,13 +76,13 @@ inline std::vector<uint8_t> build(const std::vector<Object>& objects, Layout lay
     // Object records, remembering their headers for the keys list.
     std::vector<std::vector<uint8_t>> headers;
     for (const Object& o : objects) {
-        const int16_t keylen = key_length(big, o.class_name, o.name, "");
+        const int16_t keylen = key_length(big, o.class_name, o.name, o.title);
         const int32_t objlen = o.objlen < 0 ? static_cast<int32_t>(o.stored.size()) : o.objlen;
         const int64_t seek = static_cast<int64_t>(out.size());
         std::vector<uint8_t> h;
         rootio::ByteWriter hw(h);
         key_header(hw, big, keylen + static_cast<int32_t>(o.stored.size()), objlen, keylen, o.cycle, seek, 100,
-                   o.class_name, o.name, "");
+                   o.class_name, o.name, o.title);
         headers.push_back(h);
         w.bytes(h);
         w.bytes(o.stored);

@@ -3,6 +3,7 @@
 #include <gmock/gmock.h>
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <map>
 
 #include "handmade_file.h"
@@ -158,4 +159,44 @@ TEST(TreeReader, NamesFileAndTreeWhenTheTreeIsMissingOrNotATree)
     } catch (const RootError& e) {
         EXPECT_THAT(e.what(), HasSubstr("h.root: tree h: is a TH1F, not a TTree"));
     }
+}
+
+TEST(TreeReader, EmbeddedBasketWithoutEntriesHasNoOffsetArray)
+{
+    REQUIRE_TESTDATA(path, "collider-sample-ttbar.root");
+    auto file = RootFile::open(path.string());
+    const rootio::KeyHeader& key = *file->find_key("Events");
+    std::vector<uint8_t> record = file->read_object(key);
+    const rootio::TreeInfo tree = rootio::read_tree(*file, "Events");
+
+    // Empty the embedded basket of a variable-size branch the way ROOT writes an empty one:
+    // fNevBuf 0 and no offset array, whose bytes now count as the start of the buffer (so the
+    // record keeps its length and every object tag stays where it was).
+    const auto& pt = branch(tree, "Jet_pt");
+    ASSERT_EQ(pt.embedded.size(), 1u);
+    const rootio::EmbeddedBasket& basket = pt.embedded[0];
+    std::vector<uint8_t> pattern(13 + 4 + 4);
+    rootio::store_be<int32_t>(pattern.data(), basket.entries);
+    rootio::store_be<int32_t>(pattern.data() + 4, basket.last);
+    pattern[8] = 11;  // offsets and buffer follow
+    rootio::store_be<int32_t>(pattern.data() + 9, basket.entries);
+    rootio::store_be<int32_t>(pattern.data() + 13, basket.offsets[0]);
+    rootio::store_be<int32_t>(pattern.data() + 17, basket.offsets[1]);
+    const auto at = std::search(record.begin(), record.end(), pattern.begin(), pattern.end());
+    ASSERT_NE(at, record.end());
+    ASSERT_EQ(std::search(at + 1, record.end(), pattern.begin(), pattern.end()), record.end());
+    rootio::store_be<int32_t>(&*at, 0);
+    rootio::store_be<int32_t>(&*at + 4, basket.last + 4 + 4 * basket.entries);
+
+    handmade::TempDir dir;
+    const auto emptied = dir / "emptied.root";
+    handmade::write(emptied, handmade::build({{"TTree", "Events", 1, record, -1, key.title}}));
+    auto edited = RootFile::open(emptied.string());
+    const rootio::TreeInfo after = rootio::read_tree(*edited, "Events");
+    ASSERT_EQ(branch(after, "Jet_pt").embedded.size(), 1u);
+    EXPECT_EQ(branch(after, "Jet_pt").embedded[0].entries, 0);
+    EXPECT_TRUE(branch(after, "Jet_pt").embedded[0].offsets.empty());
+    // The branches around it are untouched.
+    EXPECT_EQ(branch(after, "Jet_eta").embedded[0].offsets, branch(tree, "Jet_eta").embedded[0].offsets);
+    EXPECT_EQ(branch(after, "nJet").embedded[0].data, branch(tree, "nJet").embedded[0].data);
 }
