@@ -1,6 +1,6 @@
 #include "rootio/codec_encoders.h"
 
-#define ZSTD_STATIC_LINKING_ONLY  // custom allocator for the context
+#define ZSTD_STATIC_LINKING_ONLY  // context in a caller-owned workspace
 #include <lz4.h>
 #include <lz4hc.h>
 #include <lzma.h>
@@ -124,16 +124,21 @@ private:
     int level_;
 };
 
-// zstd level = 2 x ROOT level (zstd clamps to its maximum).
+// zstd level = 2 x ROOT level (zstd clamps to its maximum). The context lives in one
+// workspace sized for any input at that level: a heap-managed context frees and regrows
+// its tables whenever small and large baskets alternate.
 class ZstdEncoder final : public BlockEncoder {
 public:
     explicit ZstdEncoder(int level) : zstd_level_(2 * level) {}
-    ~ZstdEncoder() override { ZSTD_freeCCtx(ctx_); }
+    ~ZstdEncoder() override { codec_free(workspace_); }
 
     size_t encode(std::span<const uint8_t> in, std::span<uint8_t> out) override
     {
         if (!ctx_) {
-            ctx_ = ZSTD_createCCtx_advanced(ZSTD_customMem{codec_zstd_alloc, codec_zstd_free, nullptr});
+            const size_t size = ZSTD_estimateCCtxSize(zstd_level_);
+            workspace_ = codec_malloc(size);
+            if (!workspace_) return 0;
+            ctx_ = ZSTD_initStaticCCtx(workspace_, size);
             if (!ctx_) return 0;
         }
         const size_t n = ZSTD_compressCCtx(ctx_, out.data(), out.size(), in.data(), in.size(), zstd_level_);
@@ -141,7 +146,8 @@ public:
     }
 
 private:
-    ZSTD_CCtx* ctx_ = nullptr;
+    void* workspace_ = nullptr;
+    ZSTD_CCtx* ctx_ = nullptr;  // lives inside workspace_
     int zstd_level_;
 };
 
