@@ -10,20 +10,10 @@ build="$(cd "${1:?usage: make_example.test.sh BUILD_DIR}" && pwd)"
 make_example="$build/make-example"
 treedump="$build/treedump"
 
-skip() {
-  if [ "${CI:-}" = "true" ]; then
-    echo "FAIL under CI: $1" >&2
-    exit 1
-  fi
-  echo "skipped: $1"
-  exit 0
-}
-[ -x "$make_example" ] || { echo "no make-example in $build" >&2; exit 1; }
-[ -x "$treedump" ] || { echo "no treedump in $build" >&2; exit 1; }
-[ -f "$here/node_modules/jsroot/package.json" ] || skip "jsroot not installed (bash scripts/setup.sh)"
+source "$here/common.sh"
+require_tools "$build" make-example treedump
+require_jsroot
 
-tmp="$(mktemp -d)"
-trap 'rm -rf "$tmp"' EXIT
 failed=0
 fail() { echo "FAIL $*" >&2; failed=1; }
 ok() { echo "ok   $*"; }

@@ -9,20 +9,10 @@ build="${1:?usage: read_reference.test.sh BUILD_DIR}"
 treedump="$build/treedump"
 data="${SKIM_TESTDATA:-$here/../../../shared/testdata}"
 
-skip() {
-  if [ "${CI:-}" = "true" ]; then
-    echo "FAIL under CI: $1" >&2
-    exit 1
-  fi
-  echo "skipped: $1"
-  exit 0
-}
+source "$here/common.sh"
 [ -d "$data" ] || skip "reference data not found at $data (set SKIM_TESTDATA)"
-[ -f "$here/node_modules/jsroot/package.json" ] || skip "jsroot not installed (bash scripts/setup.sh)"
-[ -x "$treedump" ] || { echo "no treedump in $build" >&2; exit 1; }
-
-tmp="$(mktemp -d)"
-trap 'rm -rf "$tmp"' EXIT
+require_jsroot
+require_tools "$build" treedump
 
 # Compares two dumps line by line. Identical text passes at once; otherwise values are
 # compared per branch type (given as NAME=LETTER lines in the types file).

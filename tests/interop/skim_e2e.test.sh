@@ -10,21 +10,10 @@ set -euo pipefail
 here="$(cd "$(dirname "$0")" && pwd)"
 build="$(cd "${1:?usage: skim_e2e.test.sh BUILD_DIR}" && pwd)"
 
-skip() {
-  if [ "${CI:-}" = "true" ]; then
-    echo "FAIL under CI: $1" >&2
-    exit 1
-  fi
-  echo "skipped: $1"
-  exit 0
-}
-[ -f "$here/node_modules/jsroot/package.json" ] || skip "jsroot not installed (bash scripts/setup.sh)"
-for tool in skim treedump; do
-  [ -x "$build/$tool" ] || { echo "no $tool in $build" >&2; exit 1; }
-done
+source "$here/common.sh"
+require_jsroot
+require_tools "$build" skim treedump
 
-tmp="$(mktemp -d)"
-trap 'rm -rf "$tmp"' EXIT
 input="$tmp/example_RunIISummer20UL18.root"
 
 if [ -x "$build/make-example" ]; then

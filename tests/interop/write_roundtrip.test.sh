@@ -11,17 +11,10 @@ build="${1:?usage: write_roundtrip.test.sh BUILD_DIR}"
 treedump="$build/treedump"
 writer="$build/tests/write-samples"
 
-if [ ! -f "$here/node_modules/jsroot/package.json" ]; then
-  if [ "${CI:-}" = "true" ]; then echo "FAIL under CI: jsroot not installed" >&2; exit 1; fi
-  echo "skipped: jsroot not installed (bash scripts/setup.sh)"
-  exit 0
-fi
-for tool in "$treedump" "$writer"; do
-  [ -x "$tool" ] || { echo "missing $tool (build it first)" >&2; exit 1; }
-done
+source "$here/common.sh"
+require_jsroot
+require_tools "$build" treedump tests/write-samples
 
-tmp="$(mktemp -d)"
-trap 'rm -rf "$tmp"' EXIT
 "$writer" "$tmp" > "$tmp/files"
 
 # Branch list as jsroot sees it, in treedump's form: NAME LETTER COUNT [LEN].
