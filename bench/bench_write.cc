@@ -18,20 +18,8 @@
 
 #include "rootio/file_writer.h"
 #include "rootio/tree_writer.h"
+#include "../tests/counting_new.h"
 
-namespace {
-std::atomic<long> g_news{0};
-}
-// malloc/free pairs are what these replacements are; GCC cannot see that once inlined.
-#pragma GCC diagnostic ignored "-Wmismatched-new-delete"
-void* operator new(std::size_t n)
-{
-    ++g_news;
-    if (void* p = std::malloc(n ? n : 1)) return p;
-    throw std::bad_alloc();
-}
-void operator delete(void* p) noexcept { std::free(p); }
-void operator delete(void* p, std::size_t) noexcept { std::free(p); }
 
 namespace {
 
@@ -129,12 +117,12 @@ void BM_WriteWideTree(benchmark::State& state)
         }
         long before = 0;
         for (int64_t e = 0; e < entries; ++e) {
-            if (e == entries / 2) before = g_news;  // the first half warms every buffer
+            if (e == entries / 2) before = g_allocations;  // the first half warms every buffer
             const auto& entry = wide.bytes[static_cast<size_t>(e % kDistinctEntries)];
             for (size_t i = 0; i < entry.size(); ++i) tree.set_entry_bytes(static_cast<int>(i), entry[i]);
             tree.fill();
         }
-        warm_allocations += g_news - before;
+        warm_allocations += g_allocations - before;
         warm_entries += entries - entries / 2;
         tree.write();
         file.close();

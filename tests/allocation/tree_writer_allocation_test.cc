@@ -10,20 +10,8 @@
 #include "rootio/handmade_file.h"
 #include "rootio/codec_memory.h"
 #include "rootio/tree_writer.h"
+#include "counting_new.h"
 
-namespace {
-std::atomic<long> g_news{0};
-}
-// malloc/free pairs are what these replacements are; GCC cannot see that once inlined.
-#pragma GCC diagnostic ignored "-Wmismatched-new-delete"
-void* operator new(std::size_t n)
-{
-    ++g_news;
-    if (void* p = std::malloc(n ? n : 1)) return p;
-    throw std::bad_alloc();
-}
-void operator delete(void* p) noexcept { std::free(p); }
-void operator delete(void* p, std::size_t) noexcept { std::free(p); }
 
 namespace {
 
@@ -114,10 +102,10 @@ TEST_P(FillAllocation, WarmFillsAllocateOnlyWhenBasketTablesGrow)
     long quiet_fills = 0, flushing_fills = 0, unexplained = 0;
     const size_t codec_before = rootio::detail::codec_allocations();
     for (; e < 30000; ++e) {
-        const long before = g_news;
+        const long before = g_allocations;
         source.give(tree, shape, e);
         tree.fill();
-        const long allocated = g_news - before;
+        const long allocated = g_allocations - before;
         const size_t grown = table_growths(tree.info(), capacities);
         (grown ? flushing_fills : quiet_fills) += 1;
         if (allocated != static_cast<long>(grown)) {

@@ -15,6 +15,7 @@
 #include "rootio/tree_reader.h"
 #include "rootio/tree_writer.h"
 #include "testdata.h"
+#include "counting_new.h"
 
 using ::testing::ElementsAre;
 using ::testing::HasSubstr;
@@ -22,22 +23,6 @@ using rootio::BranchReader;
 using rootio::RootError;
 using rootio::RootFile;
 
-// Counts heap allocations so a test can show that warm reads allocate nothing. g++ sees the
-// malloc/free pair behind the replaced operators and warns about a mismatch that is not one.
-#if defined(__GNUC__) && !defined(__clang__)
-#pragma GCC diagnostic ignored "-Wmismatched-new-delete"
-#endif
-namespace {
-std::atomic<long> g_allocations{0};
-}
-void* operator new(std::size_t n)
-{
-    ++g_allocations;
-    if (void* p = std::malloc(n ? n : 1)) return p;
-    throw std::bad_alloc();
-}
-void operator delete(void* p) noexcept { std::free(p); }
-void operator delete(void* p, std::size_t) noexcept { std::free(p); }
 
 namespace {
 
