@@ -7,9 +7,12 @@
 #include <algorithm>
 #include <array>
 #include <cerrno>
+#include <charconv>
 #include <climits>
+#include <cstdlib>
 #include <cstring>
 #include <ctime>
+#include <optional>
 #include <random>
 
 #include "rootio/error.h"
@@ -66,14 +69,43 @@ void put_key(ByteWriter& w, const KeyFields& k)
     w.tstring(k.title);
 }
 
-// TDatime packing of the local time.
-uint32_t pack_datime(std::time_t t)
+// TDatime packing of the local time (UTC for a fixed build time, so that it does not
+// depend on the time zone either).
+uint32_t pack_datime(std::time_t t, bool utc)
 {
     std::tm tm{};
-    localtime_r(&t, &tm);
+    if (utc)
+        gmtime_r(&t, &tm);
+    else
+        localtime_r(&t, &tm);
     return static_cast<uint32_t>(tm.tm_year + 1900 - 1995) << 26 | static_cast<uint32_t>(tm.tm_mon + 1) << 22 |
            static_cast<uint32_t>(tm.tm_mday) << 17 | static_cast<uint32_t>(tm.tm_hour) << 12 |
            static_cast<uint32_t>(tm.tm_min) << 6 | static_cast<uint32_t>(tm.tm_sec);
+}
+
+// SOURCE_DATE_EPOCH (seconds since 1970) asks for reproducible output: every time stamp
+// is that time and the UUID derives from it, so the same content gives the same bytes.
+std::optional<std::time_t> source_date_epoch()
+{
+    const char* text = std::getenv("SOURCE_DATE_EPOCH");
+    if (!text || !*text) return std::nullopt;
+    long long seconds = 0;
+    const auto [end, ec] = std::from_chars(text, text + std::strlen(text), seconds);
+    if (ec != std::errc{} || *end != '\0' || seconds < 0) return std::nullopt;
+    return static_cast<std::time_t>(seconds);
+}
+
+void fixed_uuid(std::time_t seed, std::array<uint8_t, 16>& uuid)
+{
+    uint64_t x = static_cast<uint64_t>(seed);
+    for (size_t i = 0; i < uuid.size(); i += 8) {
+        x += 0x9E3779B97F4A7C15ull;  // splitmix64
+        uint64_t z = x;
+        z = (z ^ (z >> 30)) * 0xBF58476D1CE4E5B9ull;
+        z = (z ^ (z >> 27)) * 0x94D049BB133111EBull;
+        z ^= z >> 31;
+        std::memcpy(uuid.data() + i, &z, 8);
+    }
 }
 
 // fKeylen is 16 bits wide: names and titles must leave the key header below that.
@@ -120,13 +152,14 @@ struct FileWriter::State {
 
     std::time_t datime_second = -1;
     uint32_t datime = 0;
+    std::optional<std::time_t> fixed_time = source_date_epoch();
 
     uint32_t now()
     {
-        const std::time_t t = std::time(nullptr);
+        const std::time_t t = fixed_time ? *fixed_time : std::time(nullptr);
         if (t != datime_second) {
             datime_second = t;
-            datime = pack_datime(t);
+            datime = pack_datime(t, fixed_time.has_value());
         }
         return datime;
     }
@@ -152,10 +185,14 @@ FileWriter::FileWriter(std::string path, int compression, std::string title)
 
     // Nothing below should fail; if it does, the file just created must not stay behind.
     try {
-        std::random_device rd;
-        for (size_t i = 0; i < st.uuid.size(); i += 4) {
-            const uint32_t r = rd();
-            std::memcpy(st.uuid.data() + i, &r, 4);
+        if (st.fixed_time) {
+            fixed_uuid(*st.fixed_time, st.uuid);
+        } else {
+            std::random_device rd;
+            for (size_t i = 0; i < st.uuid.size(); i += 4) {
+                const uint32_t r = rd();
+                std::memcpy(st.uuid.data() + i, &r, 4);
+            }
         }
         st.uuid[6] = static_cast<uint8_t>((st.uuid[6] & 0x0F) | 0x40);  // random (version 4) UUID
         st.uuid[8] = static_cast<uint8_t>((st.uuid[8] & 0x3F) | 0x80);

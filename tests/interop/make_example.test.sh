@@ -156,6 +156,14 @@ cmp -s "$tmp/lzma.ours" "$tmp/again.ours" || fail "same seed, different values"
 cmp -s "$tmp/lzma.ours" "$tmp/other.ours" && fail "a different seed gave the same values"
 ok "same seed, same values; another seed, other values"
 
+# With a fixed build time (SOURCE_DATE_EPOCH) the same seed and name give the same bytes.
+mkdir "$tmp/fixed1" "$tmp/fixed2"
+for d in fixed1 fixed2; do
+  (cd "$tmp/$d" && SOURCE_DATE_EPOCH=1700000000 "$make_example" --events 300 --seed 7 --quiet --output lzma.root)
+done
+cmp -s "$tmp/fixed1/lzma.root" "$tmp/fixed2/lzma.root" || fail "SOURCE_DATE_EPOCH set, same seed, different bytes"
+ok "fixed build time: same seed, same bytes"
+
 # --- on disk like a production file -------------------------------------------------------
 # What 300 more events add, leaving out the tree's description (~0.5 MB for 1,500 branches).
 bytes_per_event=$(( ($(stat -c %s "$tmp/other.root") - $(stat -c %s "$tmp/lzma.root")) / 300 ))

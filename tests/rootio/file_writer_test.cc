@@ -403,3 +403,35 @@ TEST(FileWriter, ReplacesAnExistingFile)
     const auto s = file_structure::check(path);
     EXPECT_LT(s.end, 2000);
 }
+
+// SOURCE_DATE_EPOCH fixes every time stamp (in UTC) and the UUID: the same content written
+// twice gives the same bytes. Without it the UUID is fresh for every file.
+TEST(FileWriter, FixedBuildTimeGivesIdenticalBytes)
+{
+    handmade::TempDir dir;
+    const std::string path = (dir / "fixed.root").string();
+    const auto write_and_read = [&] {
+        {
+            FileWriter file(path);
+            write_tree(file, 500);
+            file.close();
+        }
+        std::ifstream in(path, std::ios::binary);
+        return std::string(std::istreambuf_iterator<char>(in), {});
+    };
+
+    ::setenv("SOURCE_DATE_EPOCH", "1700000000", 1);  // 2023-11-14 22:13:20 UTC
+    const std::string first = write_and_read();
+    const std::string second = write_and_read();
+    ::unsetenv("SOURCE_DATE_EPOCH");
+    EXPECT_TRUE(first == second) << "same content, same build time, different bytes";
+    const std::string fresh = write_and_read();
+    EXPECT_FALSE(first == fresh) << "no fixed build time, yet the same UUID and times";
+
+    ::setenv("SOURCE_DATE_EPOCH", "1700000000", 1);
+    write_and_read();
+    ::unsetenv("SOURCE_DATE_EPOCH");
+    auto f = RootFile::open(path);
+    const uint32_t expected = (2023u - 1995) << 26 | 11u << 22 | 14u << 17 | 22u << 12 | 13u << 6 | 20u;
+    EXPECT_EQ(f->find_key("Events")->datime, expected);
+}
