@@ -163,12 +163,12 @@ Int_t TTree::GetEntry(Long64_t entry, Int_t getall)
     return nbytes;
 }
 
-void TTree::AddBranchLike(const rootio::BranchInfo& spec)
+void TTree::AddBranchLike(const rootio::BranchInfo& source)
 {
-    if (!spec.is_supported())
-        rootio::fail(FileName(), "branch " + spec.name, "cannot be copied: " + spec.unsupported);
-    const int index = fWriter->add_branch(spec);
-    fBranches.Add(new TBranch(this, index, spec.name.c_str(), spec.title.c_str()));
+    if (!source.is_supported())
+        rootio::fail(FileName(), "branch " + source.name, "cannot be copied: " + source.unsupported);
+    const int index = fWriter->add_branch(source);
+    fBranches.Add(new TBranch(this, index, source.name.c_str(), source.title.c_str()));
 }
 
 TTree* TTree::CloneTree(Long64_t nentries, Option_t* option)

@@ -74,7 +74,7 @@ private:
 
     bool IsOutput() const { return fWriter != nullptr; }
     const char* FileName() const;
-    void AddBranchLike(const rootio::BranchInfo& spec);
+    void AddBranchLike(const rootio::BranchInfo& source);
     void WriteToFile();
     void RefreshActive();
     void Unlink(TTree* output);

@@ -124,24 +124,24 @@ int64_t TreeWriter::entries() const { return state_->info.entries; }
 
 void TreeWriter::set_auto_flush(int64_t entries) { state_->info.auto_flush = std::max<int64_t>(entries, 0); }
 
-int TreeWriter::add_branch(const BranchInfo& spec)
+int TreeWriter::add_branch(const BranchInfo& source)
 {
     State& st = *state_;
-    if (!spec.is_supported()) st.fail_branch(spec, "cannot be written: " + spec.unsupported);
-    if (st.info.entries > 0) st.fail_branch(spec, "added after entries were filled");
-    if (st.info.find_branch(spec.name) >= 0) st.fail_branch(spec, "added twice");
-    if (spec.leaf.len < 1) st.fail_branch(spec, "fixed length must be at least 1");
-    if (int64_t{spec.leaf.len} * leaf_type_size(spec.leaf.type) > kMaxFixedEntryBytes)
-        st.fail_branch(spec, "fixed length " + std::to_string(spec.leaf.len) + " is too large");
-    if (spec.name.size() + st.info.name.size() > kMaxKeyNames) st.fail_branch(spec, "name too long for a basket key");
+    if (!source.is_supported()) st.fail_branch(source, "cannot be written: " + source.unsupported);
+    if (st.info.entries > 0) st.fail_branch(source, "added after entries were filled");
+    if (st.info.find_branch(source.name) >= 0) st.fail_branch(source, "added twice");
+    if (source.leaf.len < 1) st.fail_branch(source, "fixed length must be at least 1");
+    if (int64_t{source.leaf.len} * leaf_type_size(source.leaf.type) > kMaxFixedEntryBytes)
+        st.fail_branch(source, "fixed length " + std::to_string(source.leaf.len) + " is too large");
+    if (source.name.size() + st.info.name.size() > kMaxKeyNames) st.fail_branch(source, "name too long for a basket key");
 
     BranchInfo b;
-    b.name = spec.name;
-    b.title = spec.title;
-    b.leaf = spec.leaf;
+    b.name = source.name;
+    b.title = source.title;
+    b.leaf = source.leaf;
     b.leaf.count_maximum = 0;
     b.compress = st.compressor.setting();
-    b.basket_size = spec.basket_size > 0 ? spec.basket_size : 32000;
+    b.basket_size = source.basket_size > 0 ? source.basket_size : 32000;
     // Room for the first baskets up front: the tables then grow only in a long tree.
     b.basket_bytes.reserve(kInitialBaskets);
     b.basket_seek.reserve(kInitialBaskets);
@@ -149,18 +149,18 @@ int TreeWriter::add_branch(const BranchInfo& spec)
     b.basket_entry.push_back(0);
 
     int counter = -1;
-    if (!spec.leaf.count_leaf.empty()) {
+    if (!source.leaf.count_leaf.empty()) {
         for (size_t j = 0; j < st.info.branches.size(); ++j)
-            if (st.info.branches[j].leaf.name == spec.leaf.count_leaf) counter = static_cast<int>(j);
-        if (counter < 0) st.fail_branch(spec, "count leaf " + spec.leaf.count_leaf + " must be added before it");
+            if (st.info.branches[j].leaf.name == source.leaf.count_leaf) counter = static_cast<int>(j);
+        if (counter < 0) st.fail_branch(source, "count leaf " + source.leaf.count_leaf + " must be added before it");
         BranchInfo& c = st.info.branches[counter];
         if (!leaf_type_is_integer(c.leaf.type) || c.leaf.type == LeafType::Bool || c.leaf.len != 1 ||
             !c.leaf.count_leaf.empty())
-            st.fail_branch(spec, "count leaf " + c.leaf.name + " is not an integer scalar");
+            st.fail_branch(source, "count leaf " + c.leaf.name + " is not an integer scalar");
         c.leaf.is_range = true;
     }
     b.count_branch = counter;
-    b.entry_offset_len = counter >= 0 ? (spec.entry_offset_len > 0 ? spec.entry_offset_len : kDefaultEntryOffsetLen) : 0;
+    b.entry_offset_len = counter >= 0 ? (source.entry_offset_len > 0 ? source.entry_offset_len : kDefaultEntryOffsetLen) : 0;
 
     BranchBuffer buf;
     buf.variable = counter >= 0;
@@ -176,26 +176,26 @@ int TreeWriter::add_branch(const BranchInfo& spec)
 
 int TreeWriter::add_branch(const std::string& name, LeafType type, const std::string& count_branch, int32_t len)
 {
-    BranchInfo spec;
-    spec.name = name;
-    spec.leaf.name = name;
-    spec.leaf.type = type;
-    spec.leaf.len = len;
+    BranchInfo shape;
+    shape.name = name;
+    shape.leaf.name = name;
+    shape.leaf.type = type;
+    shape.leaf.len = len;
     std::string dims;
     if (!count_branch.empty()) {
         const int c = state_->info.find_branch(count_branch);
         if (c < 0) fail(state_->file->path(), "tree " + state_->info.name + ": branch " + name,
                         "count branch " + count_branch + " must be added before it");
-        spec.leaf.count_leaf = state_->info.branches[c].leaf.name;
-        dims.append("[").append(spec.leaf.count_leaf).append("]");
+        shape.leaf.count_leaf = state_->info.branches[c].leaf.name;
+        dims.append("[").append(shape.leaf.count_leaf).append("]");
     }
     if (len > 1) dims.append("[").append(std::to_string(len)).append("]");
-    spec.leaf.title = name;
-    spec.leaf.title.append(dims);
-    spec.title = spec.leaf.title;
-    spec.title += '/';
-    spec.title += leaf_type_letter(type);
-    return add_branch(spec);
+    shape.leaf.title = name;
+    shape.leaf.title.append(dims);
+    shape.title = shape.leaf.title;
+    shape.title += '/';
+    shape.title += leaf_type_letter(type);
+    return add_branch(shape);
 }
 
 void TreeWriter::set_entry_bytes(int branch, std::span<const uint8_t> be)

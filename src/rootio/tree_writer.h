@@ -24,10 +24,10 @@ public:
     TreeWriter(const TreeWriter&) = delete;
     TreeWriter& operator=(const TreeWriter&) = delete;
 
-    // Adds a branch with the structure of `spec`: name, title, leaf (type, fixed length,
-    // count leaf, is_range), basket size. The basket table and entries of `spec` are ignored.
+    // Adds a branch with the structure of `source`: name, title, leaf (type, fixed length,
+    // count leaf, is_range), basket size. The basket table and entries of `source` are ignored.
     // A count branch must be added before the branches it counts. Returns the branch index.
-    int add_branch(const BranchInfo& spec);
+    int add_branch(const BranchInfo& source);
     // Convenience: a scalar (len 1), fixed array (len > 1) or, with `count_branch`, an
     // array indexed by that (already added) branch. Builds the ROOT-style titles.
     int add_branch(const std::string& name, LeafType type, const std::string& count_branch = {},
