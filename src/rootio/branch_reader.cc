@@ -102,7 +102,8 @@ void BranchReader::load_disk_basket(int index)
     file_->read_at(seek, raw_, context_);
 
     ByteReader in(raw_, reader_context_);
-    const KeyHeader key = read_key_header(in);
+    read_key_header(in, key_);
+    const KeyHeader& key = key_;
     if (key.class_name != "TBasket") fail_basket("record is a " + key.class_name + ", not a TBasket");
     if (key.nbytes != nbytes)
         fail_basket("record says " + std::to_string(key.nbytes) + " bytes, the branch says " + std::to_string(nbytes));

@@ -51,6 +51,7 @@ private:
     int64_t first_ = 0;
     int64_t end_ = 0;
     int basket_ = -1;                     // index of the loaded basket (on disk or embedded)
+    KeyHeader key_;                       // key of the loaded basket (strings reused)
     ByteBuffer raw_;                      // the record as read from disk (reused)
     ByteBuffer payload_;                  // decompressed payload (reused)
     std::span<const uint8_t> data_;       // entry data of the current basket

@@ -104,8 +104,9 @@ public:
         return s;
     }
 
-    // ROOT TString: u8 length, or 255 followed by an i32 length.
-    std::string tstring()
+    // ROOT TString: u8 length, or 255 followed by an i32 length. The view points into the
+    // buffer being read.
+    std::string_view tstring_view()
     {
         size_t n = u8();
         if (n == 255) {
@@ -114,8 +115,9 @@ public:
             n = static_cast<size_t>(len);
         }
         auto b = bytes(n);
-        return std::string(reinterpret_cast<const char*>(b.data()), b.size());
+        return {reinterpret_cast<const char*>(b.data()), b.size()};
     }
+    std::string tstring() { return std::string(tstring_view()); }
 
     // NUL-terminated C string (class names after kNewClassTag).
     std::string cstring()

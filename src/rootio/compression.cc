@@ -12,8 +12,6 @@ namespace rootio {
 
 namespace {
 
-size_t load_le24(const uint8_t* p) { return size_t{p[0]} | size_t{p[1]} << 8 | size_t{p[2]} << 16; }
-
 void store_le24(uint8_t* p, size_t v)
 {
     p[0] = static_cast<uint8_t>(v);
@@ -104,8 +102,8 @@ void Decompressor::decompress(std::span<const uint8_t> in, std::span<uint8_t> ou
         if (tag == Tag::Unknown) bad("unknown compression tag " + quoted_tag(header));
         if (header[2] != method_of(tag))
             bad("bad method byte " + std::to_string(header[2]) + " for a " + quoted_tag(header) + " block");
-        const size_t packed = load_le24(header + 3);
-        const size_t unpacked = load_le24(header + 6);
+        const size_t packed = block_compressed_size(header);
+        const size_t unpacked = block_uncompressed_size(header);
         if (packed > left - kBlockHeaderSize)
             bad("block claims " + std::to_string(packed) + " bytes, " + std::to_string(left - kBlockHeaderSize) +
                 " left");

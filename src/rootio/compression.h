@@ -14,6 +14,16 @@ inline constexpr size_t kMaxBlockInput = 0xFFFFFF;
 inline constexpr size_t kBlockHeaderSize = 9;
 // Inputs shorter than this are never compressed (ROOT: header size + 2).
 inline constexpr size_t kMinCompressInput = kBlockHeaderSize + 2;
+
+// The sizes in a block header: 3 bytes each, little-endian, after the tag and method.
+inline size_t block_compressed_size(const uint8_t* header)
+{
+    return size_t{header[3]} | size_t{header[4]} << 8 | size_t{header[5]} << 16;
+}
+inline size_t block_uncompressed_size(const uint8_t* header)
+{
+    return size_t{header[6]} | size_t{header[7]} << 8 | size_t{header[8]} << 16;
+}
 // ROOT stores non-basket objects (keys) of at most this many bytes raw, whatever the
 // setting; baskets have no such floor. Applied by the key writer, not by Compressor.
 inline constexpr size_t kMaxRawKeyObject = 256;

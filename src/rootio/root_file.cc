@@ -36,8 +36,14 @@ std::string errno_text(int err) { return std::strerror(err); }
 
 KeyHeader read_key_header(ByteReader& in, bool check_lengths)
 {
-    const size_t start = in.pos();
     KeyHeader key;
+    read_key_header(in, key, check_lengths);
+    return key;
+}
+
+void read_key_header(ByteReader& in, KeyHeader& key, bool check_lengths)
+{
+    const size_t start = in.pos();
     key.nbytes = in.i32();
     key.version = in.i16();
     key.objlen = in.i32();
@@ -52,11 +58,11 @@ KeyHeader read_key_header(ByteReader& in, bool check_lengths)
         key.seek_key = in.i32();
         key.seek_pdir = in.i32();
     }
-    key.class_name = in.tstring();
-    key.name = in.tstring();
-    key.title = in.tstring();
+    key.class_name.assign(in.tstring_view());
+    key.name.assign(in.tstring_view());
+    key.title.assign(in.tstring_view());
     const size_t header_len = in.pos() - start;
-    if (!check_lengths) return key;
+    if (!check_lengths) return;
     if (key.keylen < static_cast<int>(big ? kBigKeyFixed : kSmallKeyFixed) || static_cast<size_t>(key.keylen) < header_len)
         in.fail_at(start, "key '" + key.name + "': key length " + std::to_string(key.keylen) +
                               " is shorter than its header (" + std::to_string(header_len) + " bytes)");
@@ -65,7 +71,6 @@ KeyHeader read_key_header(ByteReader& in, bool check_lengths)
                               " is shorter than its key length " + std::to_string(key.keylen));
     if (key.objlen < 0) in.fail_at(start, "key '" + key.name + "': negative object length");
     if (key.seek_key < 0 || key.seek_pdir < 0) in.fail_at(start, "key '" + key.name + "': negative seek");
-    return key;
 }
 
 void check_compressed_layout(std::span<const uint8_t> stored, int64_t objlen, std::string_view context)
@@ -80,8 +85,8 @@ void check_compressed_layout(std::span<const uint8_t> stored, int64_t objlen, st
         const uint8_t* h = stored.data() + pos;
         const int64_t ratio = max_expansion(h[0], h[1]);
         if (ratio == 0) bad("unknown compression algorithm");
-        const int64_t c = h[3] | (h[4] << 8) | (h[5] << 16);
-        const int64_t u = h[6] | (h[7] << 8) | (h[8] << 16);
+        const auto c = static_cast<int64_t>(block_compressed_size(h));
+        const auto u = static_cast<int64_t>(block_uncompressed_size(h));
         if (static_cast<int64_t>(stored.size() - pos - kBlockHeaderSize) < c)
             bad("block of " + std::to_string(c) + " bytes runs past the end of the record");
         if (u > c * ratio + 1024)

@@ -35,6 +35,9 @@ struct KeyHeader {
 // checks that keylen covers the header and nbytes covers keylen (baskets embedded in a
 // tree record carry nbytes 0, so they are read without).
 KeyHeader read_key_header(ByteReader& in, bool check_lengths = true);
+// The same into an existing header, whose strings keep their storage: a reader that loads
+// basket after basket parses their keys without allocating.
+void read_key_header(ByteReader& in, KeyHeader& key, bool check_lengths = true);
 
 // Checks the block headers of a compressed object before anything is allocated for it:
 // the blocks must tile `stored` exactly, add up to `objlen` bytes, and each block must
@@ -77,8 +80,8 @@ void decompress_object(Decompressor& decompressor, std::span<const uint8_t> stor
     size_t done = 0;
     while (pos < stored.size()) {
         const uint8_t* h = stored.data() + pos;
-        const size_t c = h[3] | (h[4] << 8) | (h[5] << 16);
-        const size_t u = h[6] | (h[7] << 8) | (h[8] << 16);
+        const size_t c = block_compressed_size(h);
+        const size_t u = block_uncompressed_size(h);
         if (out.size() < done + u) out.resize(done + u);
         decompressor.decompress(stored.subspan(pos, kBlockHeaderSize + c), std::span<uint8_t>(out).subspan(done, u),
                                 context);
