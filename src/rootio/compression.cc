@@ -144,7 +144,7 @@ struct Compressor::Contexts {
 
 Compressor::Compressor(int setting) : setting_(setting), ctx_(std::make_unique<Contexts>())
 {
-    if (setting < 0) throw RootError("invalid compression setting " + std::to_string(setting));
+    check_setting(setting);
     auto& c = *ctx_;
     c.level = setting % 100;
     if (c.level == 0) return;
@@ -176,6 +176,11 @@ Compressor::Compressor(int setting) : setting_(setting), ctx_(std::make_unique<C
 }
 
 Compressor::~Compressor() = default;
+
+void Compressor::check_setting(int setting)
+{
+    if (setting < 0) throw RootError("invalid compression setting " + std::to_string(setting));
+}
 
 bool Compressor::compress(std::span<const uint8_t> in, std::vector<uint8_t>& out)
 {

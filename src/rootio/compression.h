@@ -58,6 +58,8 @@ public:
     Compressor& operator=(const Compressor&) = delete;
 
     int setting() const { return setting_; }
+    // Throws RootError for a setting no Compressor accepts.
+    static void check_setting(int setting);
 
     // Replaces `out` with the blocks for `in` and returns true; returns false (and leaves
     // `out` empty) when the bytes are to be stored raw, as ROOT does: level 0, input shorter

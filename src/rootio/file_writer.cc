@@ -17,6 +17,7 @@
 
 #include "rootio/error.h"
 #include "rootio/streamer_info.h"
+#include "rootio/threads.h"
 
 namespace rootio {
 
@@ -142,6 +143,8 @@ struct FileWriter::State {
     std::vector<std::string> classes;  // held by the file, in order of first use
 
     std::unique_ptr<Compressor> compressor;  // the file setting, for keys
+    std::unique_ptr<BasketPipeline> pipeline;  // created with the first basket
+    std::pair<std::string, std::string> fail_for_testing;  // branch, message
     std::vector<uint8_t> object, zipped, key;
 
     int64_t free_last = kStartBigFile;                // end of the last free segment, as ROOT extends it
@@ -244,6 +247,12 @@ void FileWriter::discard() noexcept
 {
     if (!state_) return;
     State& st = *state_;
+    if (st.pipeline) {
+        try {
+            st.pipeline->clear();
+        } catch (...) {  // the descriptor must be closed and the file removed regardless
+        }
+    }
     if (st.fd < 0) return;
     // Remove the file only while the path still names it (not a file put there since).
     struct stat sb{};
@@ -307,33 +316,101 @@ int16_t FileWriter::basket_key_length(std::string_view branch_name, std::string_
     return static_cast<int16_t>(key_length(true, "TBasket", branch_name, tree_name) + kBasketHeaderSize);
 }
 
-FileWriter::BasketWritten FileWriter::write_basket(std::string_view branch_name, std::string_view tree_name,
-                                                   int16_t cycle, std::span<const uint8_t> basket_header,
-                                                   std::span<const uint8_t> payload, Compressor& compressor)
+void FileWriter::set_compression_threads(int threads)
+{
+    State& st = *state_;
+    if (st.pipeline && !st.pipeline->empty()) fail(path_, "", "thread count changed while baskets are queued");
+    st.pipeline = std::make_unique<BasketPipeline>(threads);
+}
+
+BasketPipeline& FileWriter::pipeline()
+{
+    State& st = *state_;
+    if (!st.pipeline) st.pipeline = std::make_unique<BasketPipeline>(thread_count());
+    return *st.pipeline;
+}
+
+void FileWriter::fail_compression_for_testing(std::string branch_name, std::string message)
+{
+    state_->fail_for_testing = {std::move(branch_name), std::move(message)};
+}
+
+void FileWriter::queue_basket(BasketOwner& owner, int tag, std::string_view branch_name, std::string_view tree_name,
+                              int16_t cycle, std::span<const uint8_t> basket_header, std::span<const uint8_t> payload,
+                              int compression)
 {
     check_writable(branch_name);
     if (basket_header.size() != kBasketHeaderSize) fail(path_, branch_name, "basket header must be 19 bytes");
     State& st = *state_;
-    const int16_t keylen = basket_key_length(branch_name, tree_name);
-    const bool zipped = compressor.compress(payload, st.zipped);
-    const std::span<const uint8_t> stored = zipped ? std::span<const uint8_t>(st.zipped) : payload;
-    const int32_t nbytes = checked_nbytes(int64_t{keylen} + static_cast<int64_t>(stored.size()), path_, branch_name);
-    const int32_t objlen = checked_nbytes(static_cast<int64_t>(payload.size()), path_, branch_name);
-    const int64_t seek = allocate(nbytes);
+    BasketPipeline& line = pipeline();
+    while (line.full()) write_oldest_basket(true);
 
-    st.key.clear();
-    ByteWriter w(st.key);
-    put_key(w, {nbytes, kBigKeyVersion, objlen, st.now(), keylen, cycle, seek, kBegin, "TBasket", branch_name,
-                tree_name});
-    w.bytes(basket_header);
-    append_record(st.key, stored);
-    return {seek, nbytes, objlen, keylen};
+    BasketPipeline::Basket& b = line.next();
+    b.owner = &owner;
+    b.tag = tag;
+    b.branch_name.assign(branch_name);
+    b.tree_name.assign(tree_name);
+    b.cycle = cycle;
+    std::copy(basket_header.begin(), basket_header.end(), b.header.begin());
+    b.compression = compression;
+    b.payload.assign(payload.begin(), payload.end());
+    if (!st.fail_for_testing.first.empty() && st.fail_for_testing.first == branch_name) {
+        b.fail_for_testing = std::move(st.fail_for_testing.second);
+        st.fail_for_testing = {};
+    }
+    line.submit();
+    // Whatever is ready goes out now: the file then trails the filling by a few baskets.
+    while (!line.empty() && write_oldest_basket(false)) {
+    }
+}
+
+void FileWriter::flush_baskets()
+{
+    State& st = *state_;
+    while (st.pipeline && !st.pipeline->empty()) write_oldest_basket(true);
+}
+
+bool FileWriter::write_oldest_basket(bool wait)
+{
+    State& st = *state_;
+    const BasketPipeline::Basket* b = st.pipeline->oldest(wait);
+    if (!b) return false;
+    try {
+        if (b->error) std::rethrow_exception(b->error);
+        const std::span<const uint8_t> stored = b->stored();
+        const int16_t keylen = basket_key_length(b->branch_name, b->tree_name);
+        const int32_t nbytes =
+            checked_nbytes(int64_t{keylen} + static_cast<int64_t>(stored.size()), path_, b->branch_name);
+        const int32_t objlen = checked_nbytes(static_cast<int64_t>(b->payload.size()), path_, b->branch_name);
+        const int64_t seek = allocate(nbytes);
+
+        st.key.clear();
+        ByteWriter w(st.key);
+        put_key(w, {nbytes, kBigKeyVersion, objlen, st.now(), keylen, b->cycle, seek, kBegin, "TBasket",
+                    b->branch_name, b->tree_name});
+        w.bytes(b->header);
+        append_record(st.key, stored);
+        static_cast<BasketOwner*>(b->owner)->basket_written(b->tag, {seek, nbytes, objlen, keylen});
+    } catch (...) {
+        // Later baskets would land at other offsets than they should: nothing more is written.
+        discard();
+        throw;
+    }
+    st.pipeline->pop();
+    return true;
+}
+
+int64_t FileWriter::end()
+{
+    if (!closed_ && state_->fd >= 0) flush_baskets();
+    return end_;
 }
 
 void FileWriter::write_object(std::string_view class_name, std::string_view name, std::string_view title,
                               const std::function<void(ByteWriter&, int keylen)>& stream)
 {
     check_writable(name);
+    flush_baskets();
     State& st = *state_;
     const bool big = end_ > kStartBigFile;
     const int keylen = checked_keylen(key_length(big, class_name, name, title), path_, name);
@@ -369,6 +446,7 @@ void FileWriter::note_class(std::string_view class_name)
 void FileWriter::leave_hole_for_testing(int64_t bytes)
 {
     if (bytes < 4 || bytes > INT32_MAX) fail(path_, "", "hole size out of range");
+    flush_baskets();
     State& st = *state_;
     const int64_t first = allocate(bytes);
     // A negative length marks a freed gap for anyone walking the records.
@@ -529,6 +607,7 @@ void FileWriter::close()
     State& st = *state_;
     if (st.fd < 0) fail(path_, "", "file was discarded after an earlier failure");
     try {
+        flush_baskets();
         write_closing_records();
         if (::fsync(st.fd) != 0 && errno != EINVAL && errno != EROFS) fail_sys("cannot sync", errno);
         if (st.regular) {

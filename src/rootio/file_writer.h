@@ -11,6 +11,7 @@
 #include <string_view>
 #include <vector>
 
+#include "rootio/basket_pipeline.h"
 #include "rootio/bytes.h"
 #include "rootio/compression.h"
 #include "rootio/root_file.h"
@@ -32,21 +33,41 @@ public:
 
     const std::string& path() const { return path_; }
     int compression() const { return compression_; }
-    int64_t end() const { return end_; }
+    // Bytes in the file so far (queued baskets are written first).
+    int64_t end();
 
-    // Appends one basket record (key class TBasket, v1004 header, fSeekPdir 100). `header`
-    // is the 19-byte basket part of the key (version, buffer size, nevbufsize, nevbuf,
-    // last, flag) and counts in fKeylen; `payload` is compressed with `compressor` unless
-    // that does not pay. Returns the record's seek and total bytes; not listed in the keys.
+    // Where a basket record went: its seek and total bytes (it is not listed in the keys).
     struct BasketWritten {
         int64_t seek = 0;
         int32_t nbytes = 0;
         int32_t objlen = 0;
         int16_t keylen = 0;
     };
-    BasketWritten write_basket(std::string_view branch_name, std::string_view tree_name, int16_t cycle,
-                               std::span<const uint8_t> basket_header, std::span<const uint8_t> payload,
-                               Compressor& compressor);
+    // Told where each of its baskets went, in the order it queued them.
+    class BasketOwner {
+    public:
+        virtual void basket_written(int tag, const BasketWritten& written) = 0;
+
+    protected:
+        ~BasketOwner() = default;
+    };
+
+    // Queues one basket record (key class TBasket, v1004 header, fSeekPdir 100). `header`
+    // is the 19-byte basket part of the key (version, buffer size, nevbufsize, nevbuf,
+    // last, flag) and counts in fKeylen; `payload` is copied, then compressed with setting
+    // `compression` (on a worker thread when there are several) unless that does not pay.
+    // Records are appended in the order they are queued, at the offsets they would have if
+    // each were written at once, so the file does not depend on the thread count. Once
+    // written, `owner.basket_written(tag, ...)` is called, from within a later call on this
+    // file. A basket that fails to compress or write discards the file and the error is
+    // thrown from whichever call writes it; flush_baskets() writes all queued ones.
+    void queue_basket(BasketOwner& owner, int tag, std::string_view branch_name, std::string_view tree_name,
+                      int16_t cycle, std::span<const uint8_t> basket_header, std::span<const uint8_t> payload,
+                      int compression);
+    void flush_baskets();
+    // Threads compressing baskets: rootio::thread_count() unless set before the first basket
+    // (1: each basket is compressed and written when queued).
+    void set_compression_threads(int threads);
 
     // fKeylen of a basket record of this branch and tree (v1004 key + the 19 basket bytes):
     // entry offsets inside a basket count from the key's first byte.
@@ -71,10 +92,14 @@ public:
     // Testing: skips `bytes` (4 .. 2^31-1) at the end, leaving a sparse hole marked and
     // listed as a free gap, so that 64-bit layouts can be tested without writing gigabytes.
     void leave_hole_for_testing(int64_t bytes);
+    // Testing: compressing the next basket queued for `branch_name` fails with `message`.
+    void fail_compression_for_testing(std::string branch_name, std::string message);
 
 private:
     struct State;
     void write_at(int64_t offset, std::span<const uint8_t> bytes);
+    BasketPipeline& pipeline();
+    bool write_oldest_basket(bool wait);
     void flush_pending();
     void append_record(std::span<const uint8_t> key_header, std::span<const uint8_t> object);
     int64_t allocate(int64_t nbytes);

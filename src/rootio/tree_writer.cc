@@ -53,20 +53,23 @@ struct BranchBuffer {
     int32_t fixed_bytes = 0;      // bytes per entry when not variable
 };
 
-struct TreeWriter::State {
+struct TreeWriter::State final : FileWriter::BasketOwner {
     FileWriter* file;
     TreeInfo info;
-    Compressor compressor;
+    int compression;
     std::vector<BranchBuffer> buffers;
     std::vector<uint8_t> header;  // 19 basket bytes, reused
+    int64_t baskets_queued = 0;   // handed to the file and not yet written
 
-    State(FileWriter& f, int setting) : file(&f), compressor(setting) {}
+    State(FileWriter& f, int setting) : file(&f), compression(setting) { Compressor::check_setting(setting); }
 
     [[noreturn]] void fail_branch(const BranchInfo& b, std::string_view what) const
     {
         fail(file->path(), "tree " + info.name + ": branch " + b.name, what);
     }
 
+    // The basket goes to the file, which compresses it (maybe on another thread) and
+    // reports where it went through basket_written(); the entry ranges are known now.
     void flush(size_t i)
     {
         BranchBuffer& buf = buffers[i];
@@ -89,23 +92,31 @@ struct TreeWriter::State {
         h.i32(buf.entries);
         h.i32(last);
         h.u8(0);
-        const auto written = file->write_basket(b.name, info.name, static_cast<int16_t>(b.write_basket()), header,
-                                                buf.data, compressor);
-        b.basket_bytes.push_back(written.nbytes);
-        b.basket_seek.push_back(written.seek);
+        // The basket's number is its cycle; earlier baskets may still be on their way.
+        const auto cycle = static_cast<int16_t>(b.basket_entry.size() - 1);
         b.basket_entry.back() = buf.first_entry;
         b.basket_entry.push_back(buf.first_entry + buf.entries);
-        const int64_t tot = int64_t{written.objlen} + written.keylen;
-        b.tot_bytes += tot;
-        b.zip_bytes += written.nbytes;
-        info.tot_bytes += tot;
-        info.zip_bytes += written.nbytes;
+        ++baskets_queued;
+        file->queue_basket(*this, static_cast<int>(i), b.name, info.name, cycle, header, buf.data, compression);
 
         buf.first_entry += buf.entries;
         buf.entries = 0;
         buf.data.clear();
         buf.offsets.clear();
         buf.entry_start = 0;
+    }
+
+    void basket_written(int tag, const FileWriter::BasketWritten& written) override
+    {
+        BranchInfo& b = info.branches[static_cast<size_t>(tag)];
+        b.basket_bytes.push_back(written.nbytes);
+        b.basket_seek.push_back(written.seek);
+        const int64_t tot = int64_t{written.objlen} + written.keylen;
+        b.tot_bytes += tot;
+        b.zip_bytes += written.nbytes;
+        info.tot_bytes += tot;
+        info.zip_bytes += written.nbytes;
+        --baskets_queued;
     }
 };
 
@@ -116,7 +127,16 @@ TreeWriter::TreeWriter(FileWriter& file, std::string name, std::string title, in
     state_->info.title = std::move(title);
 }
 
-TreeWriter::~TreeWriter() = default;
+TreeWriter::~TreeWriter()
+{
+    // The file would otherwise report baskets to a tree that is gone; written now, they sit
+    // where the sequential path put them.
+    if (state_->baskets_queued == 0) return;
+    try {
+        state_->file->flush_baskets();
+    } catch (const std::exception&) {  // the file is discarded; its owner reports that
+    }
+}
 
 const TreeInfo& TreeWriter::info() const { return state_->info; }
 size_t TreeWriter::branch_count() const { return state_->info.branches.size(); }
@@ -140,7 +160,7 @@ int TreeWriter::add_branch(const BranchInfo& source)
     b.title = source.title;
     b.leaf = source.leaf;
     b.leaf.count_maximum = 0;
-    b.compress = st.compressor.setting();
+    b.compress = st.compression;
     b.basket_size = source.basket_size > 0 ? source.basket_size : 32000;
     // Room for the first baskets up front: the tables then grow only in a long tree.
     b.basket_bytes.reserve(kInitialBaskets);
@@ -269,6 +289,7 @@ void TreeWriter::write()
 {
     State& st = *state_;
     for (size_t i = 0; i < st.buffers.size(); ++i) st.flush(i);
+    st.file->flush_baskets();  // the tree record lists every basket's place
     for (const BranchInfo& b : st.info.branches) st.file->note_class(leaf_class_name(b.leaf.type));
     st.file->write_object("TTree", st.info.name, st.info.title,
                           [&st](ByteWriter& out, int keylen) { stream_tree(out, keylen, st.info); });

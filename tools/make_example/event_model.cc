@@ -10,7 +10,6 @@ namespace make_example {
 namespace {
 
 constexpr double kPi = std::numbers::pi;
-constexpr double kBoostedFraction = 0.10;
 constexpr double kWLikeFraction = 0.30;
 constexpr float kElectronMass = 0.000511f;
 constexpr float kMuonMass = 0.10566f;
@@ -40,7 +39,8 @@ void sort_by_pt(std::vector<T>& objects)
 
 }  // namespace
 
-EventModel::EventModel(uint64_t seed) : first_event_((seed % 1000) * 1'000'000)
+EventModel::EventModel(uint64_t seed, double boosted_fraction)
+    : first_event_((seed % 1000) * 1'000'000), boosted_fraction_(boosted_fraction)
 {
     // Room for the largest events plus the extras a topology may add before the cut to
     // the maximum count.
@@ -60,9 +60,9 @@ void EventModel::generate(Random& rng, int64_t entry, Objects& electrons, Object
     draw_pileup_and_ids(rng, entry);
 
     const double topology = rng.uniform();
-    if (topology < kBoostedFraction) {
+    if (topology < boosted_fraction_) {
         draw_boosted(rng);
-    } else if (topology < kBoostedFraction + kWLikeFraction) {
+    } else if (topology < boosted_fraction_ + kWLikeFraction) {
         draw_w_like(rng);
     } else {
         add_jets(rng, 2 + rng.poisson(3.5), 15, 3.4);

@@ -23,8 +23,13 @@ struct ModelSource {
 
 class EventModel {
 public:
+    // A tenth of the events are boosted, and about 31 % of those pass the skim's selection.
+    static constexpr double kDefaultBoostedFraction = 0.10;
+    static constexpr double kPassingPerBoosted = 0.31;
+
     // `seed` places the run's event numbers; the same seed gives the same ids.
-    explicit EventModel(uint64_t seed);
+    // `boosted_fraction` of the events are drawn with the boosted topology.
+    explicit EventModel(uint64_t seed, double boosted_fraction = kDefaultBoostedFraction);
 
     // Draws the next event: fills the model's values and the kinematics of Electron,
     // Muon, Jet and FatJet.
@@ -71,6 +76,7 @@ private:
     void publish(Objects& electrons, Objects& muons, Objects& jets, Objects& fat_jets);
 
     uint64_t first_event_;
+    double boosted_fraction_;
     // Objects of the event under construction (capacity reserved once).
     std::vector<Electron> electrons_;
     std::vector<Muon> muons_;

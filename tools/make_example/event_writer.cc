@@ -94,8 +94,8 @@ void store_model(uint8_t* p, const ModelSource& src, int i, uint32_t mask)
 
 }  // namespace
 
-EventWriter::EventWriter(rootio::TreeWriter& tree, uint64_t seed)
-    : tree_(tree), rng_(seed), model_(seed), plan_(branch_plan())
+EventWriter::EventWriter(rootio::TreeWriter& tree, uint64_t seed, double boosted_fraction)
+    : tree_(tree), rng_(seed), model_(seed, boosted_fraction), plan_(branch_plan())
 {
     const auto all = collections();
     objects_.reserve(all.size());

@@ -15,7 +15,7 @@ namespace make_example {
 
 class EventWriter {
 public:
-    EventWriter(rootio::TreeWriter& tree, uint64_t seed);
+    EventWriter(rootio::TreeWriter& tree, uint64_t seed, double boosted_fraction);
 
     // Draws the next event and fills it into the tree.
     void write_next();

@@ -5,6 +5,7 @@
 #include <string>
 #include <vector>
 
+#include "event_model.h"
 #include "event_writer.h"
 #include "options.h"
 #include "rootio/file_writer.h"
@@ -30,7 +31,7 @@ int main(int argc, char** argv)
         rootio::FileWriter file(options.output, options.compression);
         rootio::TreeWriter tree(file, "Events", "Events");
         tree.set_auto_flush(options.cluster);
-        EventWriter events(tree, options.seed);
+        EventWriter events(tree, options.seed, options.boosted_fraction());
 
         const int64_t step = std::max<int64_t>(options.events / 10, 1);
         for (int64_t i = 0; i < options.events; ++i) {

@@ -1,5 +1,7 @@
 #include "options.h"
 
+#include "event_model.h"
+
 #include <charconv>
 #include <stdexcept>
 
@@ -29,7 +31,7 @@ bool valid_compression(int setting)
 std::string usage()
 {
     return "usage: make-example [--events N] [--seed S] [--compression SETTING] [--cluster N] [--output "
-           "PATH] [--quiet]\n"
+           "PATH] [--pass-fraction F] [--quiet]\n"
            "Writes a tree \"Events\" of simulated collision events shaped like a recent campaign's files\n"
            "(about 1,500 branches: triggers, filters, per-event quantities, particle collections).\n"
            "\n"
@@ -39,6 +41,8 @@ std::string usage()
            "                       209 LZMA-9 (default), 404 LZ4-4, 505 ZSTD-5, 0 none\n"
            "  --cluster N          entries per cluster (default 3000)\n"
            "  --output PATH        output file (default example_RunIISummer20UL18.root)\n"
+           "  --pass-fraction F    about F of the events pass the skim's selection, from 0.0001 to\n"
+           "                       0.3 (default about 0.03); e.g. 0.001 for a sparse skim\n"
            "  --quiet              no progress or summary on stderr\n"
            "  --help               this text\n";
 }
@@ -67,6 +71,9 @@ Options parse_options(const std::vector<std::string>& args)
             if (!valid_compression(o.compression))
                 throw std::invalid_argument("--compression: unknown setting " +
                                             std::to_string(o.compression));
+        } else if (arg == "--pass-fraction") {
+            o.pass_fraction = parse_number<double>(arg, value(), 0.0001);
+            if (o.pass_fraction > 0.3) throw std::invalid_argument("--pass-fraction: at most 0.3");
         } else if (arg == "--output") {
             o.output = value();
             if (o.output.empty()) throw std::invalid_argument("--output: empty path");
@@ -75,6 +82,11 @@ Options parse_options(const std::vector<std::string>& args)
         }
     }
     return o;
+}
+
+double Options::boosted_fraction() const
+{
+    return pass_fraction > 0 ? pass_fraction / EventModel::kPassingPerBoosted : EventModel::kDefaultBoostedFraction;
 }
 
 }  // namespace make_example

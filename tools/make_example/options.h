@@ -12,8 +12,12 @@ struct Options {
     int compression = 209;   // LZMA level 9, as production files of this kind
     int64_t cluster = 3000;  // entries per cluster
     std::string output = "example_RunIISummer20UL18.root";
+    double pass_fraction = 0;  // 0: the default mix of topologies
     bool help = false;
     bool quiet = false;
+
+    // Share of events drawn with the boosted topology, the one the skim keeps.
+    double boosted_fraction() const;
 };
 
 // Throws std::invalid_argument naming the offending option.
