@@ -1,15 +1,18 @@
-// The whole skim on a generated input, against the work it cannot avoid: decompressing the
-// baskets of the branches the selection reads (every entry) and of the kept branches (only
-// the baskets holding a selected entry), and compressing the output's baskets. Both are
-// measured in the same run with the engine alone; the skim runs as a child process, so its
-// peak resident memory is its own.
+// The whole skim on a generated input, against the work it cannot avoid on one core:
+// decompressing the baskets of the branches the selection reads (every entry) and of the
+// kept branches (only the baskets holding a selected entry), and compressing the output's
+// baskets. The bound is measured with the engine alone on this process's one thread; the
+// skim runs as a child process with SKIM_THREADS=1, 2, ... up to the cores, so its wall and
+// CPU time and its peak resident memory are its own. Everything is measured in one run.
 //
-//   bench_skim [--events N] [--compression SETTING] [--rounds N] [benchmark flags]
+//   bench_skim [--events N] [--compression SETTING] [--pass-fraction F] [--rounds N]
+//              [--max-threads N]
 //
-// The input is made by make-example into BUILD/bench-data/ and reused until make-example
-// is rebuilt.
+// The input is made by make-example into BUILD/bench-data/ and reused while make-example
+// still makes the same events (a small probe file is compared).
 #include <benchmark/benchmark.h>
 #include <fcntl.h>
+#include <sched.h>
 #include <sys/resource.h>
 #include <sys/wait.h>
 #include <unistd.h>
@@ -20,6 +23,9 @@
 #include <cstdio>
 #include <ctime>
 #include <filesystem>
+#include <fstream>
+#include <iterator>
+#include <memory>
 #include <set>
 #include <stdexcept>
 #include <string>
@@ -77,7 +83,9 @@ constexpr const char* kSelectionBranches[] = {
 struct Config {
     int64_t events = 200000;
     int compression = 209;
+    double pass_fraction = 0;  // 0: make-example's default mix (about 3 %)
     int rounds = 3;
+    int max_threads = 0;  // 0: the cores available
 };
 
 struct Paths {
@@ -120,8 +128,9 @@ struct ChildResult {
     long max_rss_kib = 0;
 };
 
-// Runs `argv` in `cwd` with standard output discarded; its own resource usage from wait4.
-ChildResult run_child(const std::vector<std::string>& argv, const fs::path& cwd)
+// Runs `argv` in `cwd` with standard output discarded and SKIM_THREADS=`threads` (0: as
+// inherited); its own resource usage, all its threads together, from wait4.
+ChildResult run_child(const std::vector<std::string>& argv, const fs::path& cwd, int threads = 0)
 {
     std::vector<char*> args;
     for (const std::string& a : argv) args.push_back(const_cast<char*>(a.c_str()));
@@ -132,6 +141,7 @@ ChildResult run_child(const std::vector<std::string>& argv, const fs::path& cwd)
     if (pid == 0) {
         const int null = open("/dev/null", O_WRONLY);
         if (null < 0 || dup2(null, 1) < 0 || chdir(cwd.c_str()) != 0) _exit(126);
+        if (threads > 0 && setenv("SKIM_THREADS", std::to_string(threads).c_str(), 1) != 0) _exit(126);
         execv(args[0], args.data());
         _exit(127);
     }
@@ -144,28 +154,56 @@ ChildResult run_child(const std::vector<std::string>& argv, const fs::path& cwd)
     return r;
 }
 
+// make-example's arguments for `events` events of this configuration into `output`.
+std::vector<std::string> generator_args(const Paths& p, const Config& config, int64_t events,
+                                        const fs::path& output)
+{
+    std::vector<std::string> args{p.make_example.string(),
+                                  "--events",
+                                  std::to_string(events),
+                                  "--compression",
+                                  std::to_string(config.compression),
+                                  "--quiet",
+                                  "--output",
+                                  output.string()};
+    if (config.pass_fraction > 0) {
+        args.push_back("--pass-fraction");
+        args.push_back(std::to_string(config.pass_fraction));
+    }
+    return args;
+}
+
+std::string file_bytes(const fs::path& path)
+{
+    std::ifstream in(path, std::ios::binary);
+    return std::string(std::istreambuf_iterator<char>(in), {});
+}
+
 Paths prepare(const Config& config)
 {
     const fs::path build = find_build_dir();
-    Paths p{build / "skim",
-            build / "make-example",
-            build / "bench-data" /
-                ("skim-" + std::to_string(config.events) + "ev-c" + std::to_string(config.compression)),
-            {}};
+    std::string name = "skim-" + std::to_string(config.events) + "ev-c" + std::to_string(config.compression);
+    if (config.pass_fraction > 0) name += "-pass" + std::to_string(config.pass_fraction);
+    Paths p{build / "skim", build / "make-example", build / "bench-data" / name, {}};
     p.input = p.run_dir / kInputName;
-    // An input older than the generator may not be what it makes now.
-    if (!fs::exists(p.input) || fs::last_write_time(p.input) < fs::last_write_time(p.make_example)) {
-        fs::create_directories(p.run_dir);
+    fs::create_directories(p.run_dir);
+
+    // The first events, with fixed time stamps: the same bytes as last time means the
+    // generator still makes the same file.
+    const fs::path probe = p.run_dir / "probe.root", probe_kept = p.run_dir / "probe.kept";
+    setenv("SOURCE_DATE_EPOCH", "1700000000", 1);
+    run_child(generator_args(p, config, 200, probe), p.run_dir, config.max_threads);
+    unsetenv("SOURCE_DATE_EPOCH");
+    const bool same_generator = fs::exists(probe_kept) && file_bytes(probe) == file_bytes(probe_kept);
+    if (!fs::exists(p.input) || !same_generator) {
         const fs::path partial = p.input.string() + ".partial";
-        std::fprintf(stderr, "bench_skim: making %s (%lld events, compression %d) ...\n", p.input.c_str(),
-                     static_cast<long long>(config.events), config.compression);
+        std::fprintf(stderr, "bench_skim: making %s ...\n", p.input.c_str());
         const ChildResult made =
-            run_child({p.make_example.string(), "--events", std::to_string(config.events), "--compression",
-                       std::to_string(config.compression), "--output", partial.string()},
-                      p.run_dir);
+            run_child(generator_args(p, config, config.events, partial), p.run_dir, config.max_threads);
         fs::rename(partial, p.input);  // only a finished file is ever reused
-        std::fprintf(stderr, "bench_skim: made in %.1f s\n", made.seconds);
+        std::fprintf(stderr, "bench_skim: made in %.1f s (%.1f s CPU)\n", made.seconds, made.cpu_seconds);
     }
+    fs::rename(probe, probe_kept);
     return p;
 }
 
@@ -299,22 +337,29 @@ private:
     std::vector<int> settings_;
 };
 
-// Rounds alternate skim and bound so that both see the same load; the fastest of each
+struct SkimFigures {
+    int threads = 1;
+    ChildResult best{1e300, 1e300, 0};  // fastest wall, least CPU, most memory over the rounds
+};
+
+// Rounds alternate bound and skim runs so that all see the same load; the fastest of each
 // is the figure least disturbed by other work on the machine.
-void BM_Skim(benchmark::State& state, Config config)
+void run_benchmark(const Config& config)
 {
     const Paths paths = prepare(config);
     const double input_mb = static_cast<double>(fs::file_size(paths.input)) / 1e6;
-    for (auto _ : state) {
-        ChildResult skim{1e300, 1e300, 0};
-        Timing read{1e300, 1e300}, write{1e300, 1e300};
-        std::unique_ptr<rootio::RootFile> input, output;
-        rootio::TreeInfo input_tree, output_tree;
-        std::unique_ptr<LowerBound> bound;
-        for (int round = 0; round < config.rounds; ++round) {
-            const ChildResult run = run_child({paths.skim.string()}, paths.run_dir);
-            skim = {std::min(skim.seconds, run.seconds), std::min(skim.cpu_seconds, run.cpu_seconds),
-                    std::max(skim.max_rss_kib, run.max_rss_kib)};
+    std::vector<SkimFigures> skims;
+    for (int n = 1; n <= config.max_threads; ++n) skims.push_back({n});
+    Timing read{1e300, 1e300}, write{1e300, 1e300};
+    std::unique_ptr<rootio::RootFile> input, output;
+    rootio::TreeInfo input_tree, output_tree;
+    std::unique_ptr<LowerBound> bound;
+    for (int round = 0; round < config.rounds; ++round) {
+        for (SkimFigures& skim : skims) {
+            const ChildResult run = run_child({paths.skim.string()}, paths.run_dir, skim.threads);
+            skim.best = {std::min(skim.best.seconds, run.seconds),
+                         std::min(skim.best.cpu_seconds, run.cpu_seconds),
+                         std::max(skim.best.max_rss_kib, run.max_rss_kib)};
             if (!bound) {
                 input = rootio::RootFile::open(paths.input.string());
                 input_tree = rootio::read_tree(*input, "Events");
@@ -324,33 +369,34 @@ void BM_Skim(benchmark::State& state, Config config)
                     std::make_unique<LowerBound>(*input, input_tree, *output, output_tree,
                                                  selected_entries(*input, input_tree, *output, output_tree));
             }
-            const Timing r = bound->read(), w = bound->write();
-            read = {std::min(read.wall, r.wall), std::min(read.cpu, r.cpu)};
-            write = {std::min(write.wall, w.wall), std::min(write.cpu, w.cpu)};
         }
-        state.SetIterationTime(skim.seconds);
-
-        const double events = static_cast<double>(input_tree.entries);
-        state.counters["events_per_s"] = events / skim.seconds;
-        state.counters["input_MB_per_s"] = input_mb / skim.seconds;
-        state.counters["peak_rss_MiB"] = static_cast<double>(skim.max_rss_kib) / 1024.0;
-        state.counters["selected"] = static_cast<double>(output_tree.entries);
-        state.counters["bound_read_s"] = read.wall;
-        state.counters["bound_write_s"] = write.wall;
-        state.counters["ratio_to_bound"] = skim.seconds / (read.wall + write.wall);
-        state.counters["cpu_ratio_to_bound"] = skim.cpu_seconds / (read.cpu + write.cpu);
-        state.SetLabel(
-            std::to_string(input_tree.entries) + " events, " + std::to_string(static_cast<int>(input_mb)) +
-            " MB in, " + std::to_string(bound->baskets_read()) + " baskets read, " +
-            std::to_string(bound->baskets_written()) + " written, best of " + std::to_string(config.rounds));
+        const Timing r = bound->read(), w = bound->write();
+        read = {std::min(read.wall, r.wall), std::min(read.cpu, r.cpu)};
+        write = {std::min(write.wall, w.wall), std::min(write.cpu, w.cpu)};
     }
+
+    const double events = static_cast<double>(input_tree.entries);
+    const double selected = static_cast<double>(output_tree.entries);
+    const double bound_wall = read.wall + write.wall, bound_cpu = read.cpu + write.cpu;
+    std::printf(
+        "input: %lld events, setting %d, %.0f MB; selected %lld (%.2f %%); %lld baskets read, %lld written\n",
+        static_cast<long long>(input_tree.entries), config.compression, input_mb,
+        static_cast<long long>(output_tree.entries), 100.0 * selected / std::max(events, 1.0),
+        static_cast<long long>(bound->baskets_read()), static_cast<long long>(bound->baskets_written()));
+    std::printf(
+        "single-core bound: %.2f s wall (read %.2f s + write %.2f s), %.2f s CPU; best of %d rounds\n",
+        bound_wall, read.wall, write.wall, bound_cpu, config.rounds);
+    std::printf("%7s %8s %8s %10s %10s %9s %10s\n", "threads", "wall s", "CPU s", "wall/bound", "CPU/bound",
+                "events/s", "peak MiB");
+    for (const SkimFigures& skim : skims)
+        std::printf("%7d %8.2f %8.2f %10.2f %10.2f %9.0f %10.0f\n", skim.threads, skim.best.seconds,
+                    skim.best.cpu_seconds, skim.best.seconds / bound_wall, skim.best.cpu_seconds / bound_cpu,
+                    events / skim.best.seconds, static_cast<double>(skim.best.max_rss_kib) / 1024.0);
 }
 
-// Our own flags; benchmark's are left for it.
-Config parse_config(int& argc, char** argv)
+Config parse_config(int argc, char** argv)
 {
     Config config;
-    int kept = 1;
     for (int i = 1; i < argc; ++i) {
         const std::string arg = argv[i];
         auto number = [&](auto& out) {
@@ -364,12 +410,22 @@ Config parse_config(int& argc, char** argv)
             number(config.events);
         else if (arg == "--compression")
             number(config.compression);
+        else if (arg == "--pass-fraction")
+            number(config.pass_fraction);
         else if (arg == "--rounds")
             number(config.rounds);
+        else if (arg == "--max-threads")
+            number(config.max_threads);
         else
-            argv[kept++] = argv[i];
+            throw std::invalid_argument("unknown option '" + arg + "'");
     }
-    argc = kept;
+    if (config.max_threads == 0) {
+        // The cores this process may use (not rootio::thread_count(): that would fix this
+        // process's own thread count before it is set to 1).
+        cpu_set_t set;
+        CPU_ZERO(&set);
+        config.max_threads = sched_getaffinity(0, sizeof set, &set) == 0 ? CPU_COUNT(&set) : 1;
+    }
     return config;
 }
 
@@ -379,13 +435,9 @@ int main(int argc, char** argv)
 {
     try {
         const Config config = parse_config(argc, argv);
-        benchmark::Initialize(&argc, argv);
-        benchmark::RegisterBenchmark("BM_Skim", BM_Skim, config)
-            ->Iterations(1)
-            ->UseManualTime()
-            ->Unit(benchmark::kSecond);
-        benchmark::RunSpecifiedBenchmarks();
-        benchmark::Shutdown();
+        // The bound is the one-core figure: this process never starts workers of its own.
+        setenv("SKIM_THREADS", "1", 1);
+        run_benchmark(config);
     } catch (const std::exception& e) {
         std::fprintf(stderr, "bench_skim: %s\n", e.what());
         return 1;

@@ -9,6 +9,21 @@
 
 inline std::atomic<long> g_allocations{0};
 
+// ThreadSanitizer's runtime brings its own operator new; there nothing is counted and the
+// tests that count skip themselves.
+#if defined(__SANITIZE_THREAD__)
+#define COUNTING_NEW_REPLACED_BY_SANITIZER 1
+#elif defined(__has_feature)
+#if __has_feature(thread_sanitizer)
+#define COUNTING_NEW_REPLACED_BY_SANITIZER 1
+#endif
+#endif
+
+#ifdef COUNTING_NEW_REPLACED_BY_SANITIZER
+inline constexpr bool kAllocationsCounted = false;
+#else
+inline constexpr bool kAllocationsCounted = true;
+
 // g++ sees the malloc/free pair behind the replaced operators and warns about a mismatch
 // that is not one.
 #if defined(__GNUC__) && !defined(__clang__)
@@ -25,3 +40,4 @@ void operator delete(void* p) noexcept { std::free(p); }
 void operator delete[](void* p) noexcept { std::free(p); }
 void operator delete(void* p, std::size_t) noexcept { std::free(p); }
 void operator delete[](void* p, std::size_t) noexcept { std::free(p); }
+#endif

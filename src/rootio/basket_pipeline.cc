@@ -5,6 +5,7 @@
 #include <algorithm>
 
 #include "rootio/error.h"
+#include "rootio/race_annotations.h"
 #include "rootio/threads.h"
 
 namespace rootio {
@@ -34,9 +35,6 @@ struct BasketPipeline::Slot {
 
 struct BasketPipeline::Workers {
     tbb::task_group group;
-    // Every task's last step; read with acquire once the group is waited for, so that a
-    // race detector that cannot see inside the task library sees the tasks finish.
-    std::atomic<size_t> finished{0};
 };
 
 BasketPipeline::BasketPipeline(int threads) : threads_(std::max(threads, 1))
@@ -72,10 +70,12 @@ void BasketPipeline::submit()
         compress_if_queued(slot);
         return;
     }
+    handing_over(&slot);
     worker_arena().execute([&] {
         workers_->group.run([this, &slot] {
+            taken_over(&slot);
             compress_if_queued(slot);
-            workers_->finished.fetch_add(1, std::memory_order_release);
+            handing_over(workers_.get());
         });
     });
 }
@@ -138,7 +138,7 @@ void BasketPipeline::wait_for_workers()
 {
     if (!workers_) return;
     worker_arena().execute([&] { workers_->group.wait(); });
-    [[maybe_unused]] const size_t finished = workers_->finished.load(std::memory_order_acquire);
+    taken_over(workers_.get());
 }
 
 }  // namespace rootio
