@@ -22,6 +22,7 @@
 #include "TString.h"
 #include "TTree.h"
 #include "command_line.h"
+#include "input_check.h"
 #include "input_list.h"
 #include "selection.h"
 #include "tqdm.h"
@@ -55,8 +56,6 @@ int main(int argc, char** argv)
         chain = new TChain("Events", "");
         for (const std::string& input : command_line.inputs) chain->Add(input.c_str());
 
-        output_file = new TFile(output_name.c_str(), "RECREATE");
-
         chain->SetBranchStatus("*", 0);
         std::vector<TString> keep_branch_names = {
             "Electron*", "nElectron", "Muon*",      "nMuon",       "Tau*",    "nTau",
@@ -66,6 +65,10 @@ int main(int argc, char** argv)
             "Flag*",     "SubJet*",   "HLT_*",      "Pileup*",     "fixedGridRhoFastjetAll",
         };
         for (const TString& branch_name : keep_branch_names) chain->SetBranchStatus(branch_name, 1);
+        // Every input is opened and checked before the output exists.
+        skim::check_chain_inputs(*chain);
+
+        output_file = new TFile(output_name.c_str(), "RECREATE");
 
         TTree* output_tree = chain->CloneTree(0);
 
