@@ -1,7 +1,8 @@
 #!/usr/bin/env bash
 # Installs what the project needs on a fresh Debian 12 machine: compiler and build tools,
 # the compression libraries, test and benchmark frameworks, node and jsroot for the
-# interop tests. Safe to run again: it installs only what is missing.
+# interop tests, the XRootD client library and server (root:// inputs and their tests).
+# Safe to run again: it installs only what is missing.
 set -euo pipefail
 cd "$(dirname "$0")/.."
 
@@ -10,7 +11,8 @@ if [ "$(id -u)" -ne 0 ]; then SUDO="sudo"; fi
 
 packages=(g++ clang libclang-rt-14-dev cmake ninja-build pkg-config make
           zlib1g-dev liblzma-dev liblz4-dev libxxhash-dev libzstd-dev
-          libtbb-dev libgtest-dev libgmock-dev libbenchmark-dev tmux)
+          libtbb-dev libgtest-dev libgmock-dev libbenchmark-dev tmux
+          libxrootd-client-dev xrootd-server xrootd-client)
 missing=()
 for p in "${packages[@]}"; do
   dpkg-query -W -f='${Status}' "$p" 2>/dev/null | grep -q "install ok installed" || missing+=("$p")
