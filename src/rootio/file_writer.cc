@@ -330,11 +330,11 @@ FileWriter::BasketWritten FileWriter::write_basket(std::string_view branch_name,
     return {seek, nbytes, objlen, keylen};
 }
 
-int64_t FileWriter::append_record_copy(std::span<const uint8_t> record)
+int64_t FileWriter::append_record_copy(std::span<const uint8_t> records)
 {
-    check_writable("copied record");
-    const int64_t seek = allocate(checked_nbytes(static_cast<int64_t>(record.size()), path_, "copied record"));
-    append_record(record, {});
+    check_writable("copied records");
+    const int64_t seek = allocate(static_cast<int64_t>(records.size()));
+    append_record(records, {});
     return seek;
 }
 

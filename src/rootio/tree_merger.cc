@@ -121,17 +121,41 @@ private:
             }
             run_.resize(static_cast<size_t>(end - start));
             file.read_at(start, run_, contexts_[static_cast<size_t>(refs_[i].branch)]);
-            for (; i < j; ++i) {
-                const BasketRef& r = refs_[i];
-                copy_basket(std::span<uint8_t>(run_).subspan(static_cast<size_t>(r.seek - start), static_cast<size_t>(r.bytes)),
-                            r, in);
-            }
+            place_run(in, i, j, start);
+            i = j;
         }
     }
 
-    // Checks that the record is the basket the table points at, then appends it with its
-    // key's seeks changed and nothing else.
-    void copy_basket(std::span<uint8_t> record, const BasketRef& r, const TreeInfo& in)
+    // Baskets refs_[first, last) read into run_ (which starts at input byte `start`): those
+    // back to back in the input stay back to back in the output and go out in one write,
+    // each key naming the seek it will have.
+    void place_run(const TreeInfo& in, size_t first, size_t last, int64_t start)
+    {
+        int64_t from = start, to = start;  // input bytes not yet written
+        auto write_pending = [&] {
+            if (to > from)
+                out_.append_record_copy(std::span<const uint8_t>(run_).subspan(static_cast<size_t>(from - start),
+                                                                               static_cast<size_t>(to - from)));
+        };
+        int64_t out_at = out_.end();
+        for (size_t i = first; i < last; ++i) {
+            const BasketRef& r = refs_[i];
+            if (r.seek != to) {
+                write_pending();
+                from = r.seek;
+                out_at = out_.end();
+            }
+            check_and_place(std::span<uint8_t>(run_).subspan(static_cast<size_t>(r.seek - start), static_cast<size_t>(r.bytes)),
+                            r, in, out_at);
+            out_at += r.bytes;
+            to = r.seek + r.bytes;
+        }
+        write_pending();
+    }
+
+    // Checks that the record is the basket the table points at, then sets its key's seeks
+    // for its place `seek` in the output; nothing else changes.
+    void check_and_place(std::span<uint8_t> record, const BasketRef& r, const TreeInfo& in, int64_t seek)
     {
         const std::string& context = contexts_[static_cast<size_t>(r.branch)];
         const BranchInfo& from = in.branches[static_cast<size_t>(r.branch)];
@@ -150,7 +174,6 @@ private:
         if (entries != expected) bad("holds " + std::to_string(entries) + " entries, the table says " + std::to_string(expected));
         if (key_.is_compressed()) check_compressed_layout(record.subspan(static_cast<size_t>(key_.keylen)), key_.objlen, context);
 
-        const int64_t seek = out_.end();
         if (key_.version > 1000) {
             store_be<int64_t>(record.data() + kSeekKeyAt, seek);
             store_be<int64_t>(record.data() + kSeekKeyAt + 8, kTopDirectory);
@@ -160,8 +183,6 @@ private:
             store_be<int32_t>(record.data() + kSeekKeyAt, static_cast<int32_t>(seek));
             store_be<int32_t>(record.data() + kSeekKeyAt + 4, static_cast<int32_t>(kTopDirectory));
         }
-        out_.append_record_copy(record);
-
         BranchInfo& to = tree_.branches[static_cast<size_t>(r.branch)];
         to.basket_seek[first_slot_[static_cast<size_t>(r.branch)] + static_cast<size_t>(r.index)] = seek;
         account(to, int64_t{key_.objlen} + key_.keylen, key_.nbytes);
