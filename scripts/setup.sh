@@ -27,6 +27,9 @@ if [ ${#missing[@]} -gt 0 ]; then
   DEBIAN_FRONTEND=noninteractive $SUDO apt-get install -y -qq "${missing[@]}" >/dev/null
 fi
 
+# Slurm and munge for the batch tests (a one-node cluster on localhost).
+bash scripts/slurm-local.sh install
+
 # jsroot reads ROOT files independently of our engine; its optional canvas dependency
 # cannot build here and is not needed to read files.
 if [ ! -f tests/interop/node_modules/jsroot/package.json ]; then
