@@ -88,8 +88,14 @@ async function drawReport() {
       // Overlaid, not stacked; the frame and its axis titles come from the first (all events).
       const stack = JSROOT.createTHStack(...hists);
       stack.fTitle = hists[0].fTitle.replace(/: all events$/, '');
-      stack.fHistogram = JSROOT.clone(hists[0]);
-      stack.fHistogram.fTitle = stack.fTitle;
+      // An empty frame histogram, as jsroot would make, but keeping the y axis title too.
+      const frame = JSROOT.createHistogram('TH1D', hists[0].fXaxis.fNbins);
+      Object.assign(frame.fXaxis, hists[0].fXaxis);
+      frame.fYaxis.fTitle = hists[0].fYaxis.fTitle;
+      frame.fName = 'axis_hist';
+      frame.fTitle = stack.fTitle;
+      frame.fBits |= 1 << 9;  // kNoStats
+      stack.fHistogram = frame;
       // Room above the highest bin of either: a decade on a log scale, a tenth on a linear one.
       const highest = Math.max(...hists.map(h => Math.max(...h.fArray.slice(1, -1))));
       stack.fMaximum = stack.fHistogram.fMaximum = plot.logy ? highest * 10 : highest * 1.1;
