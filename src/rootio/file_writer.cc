@@ -370,6 +370,38 @@ void FileWriter::flush_baskets()
     while (st.pipeline && !st.pipeline->empty()) write_oldest_basket(true);
 }
 
+FileWriter::BasketWritten FileWriter::write_basket(std::string_view branch_name, std::string_view tree_name,
+                                                   int16_t cycle, std::span<const uint8_t> basket_header,
+                                                   std::span<const uint8_t> payload, Compressor& compressor)
+{
+    check_writable(branch_name);
+    if (basket_header.size() != kBasketHeaderSize) fail(path_, branch_name, "basket header must be 19 bytes");
+    flush_baskets();
+    State& st = *state_;
+    const bool zipped = compressor.compress(payload, st.zipped);
+    return append_basket(branch_name, tree_name, cycle, basket_header, payload.size(),
+                         zipped ? std::span<const uint8_t>(st.zipped) : payload);
+}
+
+FileWriter::BasketWritten FileWriter::append_basket(std::string_view branch_name, std::string_view tree_name,
+                                                    int16_t cycle, std::span<const uint8_t> basket_header,
+                                                    size_t payload_size, std::span<const uint8_t> stored)
+{
+    State& st = *state_;
+    const int16_t keylen = basket_key_length(branch_name, tree_name);
+    const int32_t nbytes = checked_nbytes(int64_t{keylen} + static_cast<int64_t>(stored.size()), path_, branch_name);
+    const int32_t objlen = checked_nbytes(static_cast<int64_t>(payload_size), path_, branch_name);
+    const int64_t seek = allocate(nbytes);
+
+    st.key.clear();
+    ByteWriter w(st.key);
+    put_key(w, {nbytes, kBigKeyVersion, objlen, st.now(), keylen, cycle, seek, kBegin, "TBasket", branch_name,
+                tree_name});
+    w.bytes(basket_header);
+    append_record(st.key, stored);
+    return {seek, nbytes, objlen, keylen};
+}
+
 bool FileWriter::write_oldest_basket(bool wait)
 {
     State& st = *state_;
@@ -377,20 +409,9 @@ bool FileWriter::write_oldest_basket(bool wait)
     if (!b) return false;
     try {
         if (b->error) std::rethrow_exception(b->error);
-        const std::span<const uint8_t> stored = b->stored();
-        const int16_t keylen = basket_key_length(b->branch_name, b->tree_name);
-        const int32_t nbytes =
-            checked_nbytes(int64_t{keylen} + static_cast<int64_t>(stored.size()), path_, b->branch_name);
-        const int32_t objlen = checked_nbytes(static_cast<int64_t>(b->payload.size()), path_, b->branch_name);
-        const int64_t seek = allocate(nbytes);
-
-        st.key.clear();
-        ByteWriter w(st.key);
-        put_key(w, {nbytes, kBigKeyVersion, objlen, st.now(), keylen, b->cycle, seek, kBegin, "TBasket",
-                    b->branch_name, b->tree_name});
-        w.bytes(b->header);
-        append_record(st.key, stored);
-        static_cast<BasketOwner*>(b->owner)->basket_written(b->tag, {seek, nbytes, objlen, keylen});
+        const BasketWritten written =
+            append_basket(b->branch_name, b->tree_name, b->cycle, b->header, b->payload.size(), b->stored());
+        static_cast<BasketOwner*>(b->owner)->basket_written(b->tag, written);
     } catch (...) {
         // Later baskets would land at other offsets than they should: nothing more is written.
         discard();
@@ -409,6 +430,7 @@ int64_t FileWriter::end()
 int64_t FileWriter::append_record_copy(std::span<const uint8_t> records)
 {
     check_writable("copied records");
+    flush_baskets();
     const int64_t seek = allocate(static_cast<int64_t>(records.size()));
     append_record(records, {});
     return seek;

@@ -65,6 +65,11 @@ public:
                       int16_t cycle, std::span<const uint8_t> basket_header, std::span<const uint8_t> payload,
                       int compression);
     void flush_baskets();
+    // Writes one basket at once, compressed on this thread with `compressor`, after the
+    // queued ones.
+    BasketWritten write_basket(std::string_view branch_name, std::string_view tree_name, int16_t cycle,
+                               std::span<const uint8_t> basket_header, std::span<const uint8_t> payload,
+                               Compressor& compressor);
     // Threads compressing baskets: rootio::thread_count() unless set before the first basket
     // (1: each basket is compressed and written when queued).
     void set_compression_threads(int threads);
@@ -105,6 +110,9 @@ private:
     void write_at(int64_t offset, std::span<const uint8_t> bytes);
     BasketPipeline& pipeline();
     bool write_oldest_basket(bool wait);
+    BasketWritten append_basket(std::string_view branch_name, std::string_view tree_name, int16_t cycle,
+                                std::span<const uint8_t> basket_header, size_t payload_size,
+                                std::span<const uint8_t> stored);
     void flush_pending();
     void append_record(std::span<const uint8_t> key_header, std::span<const uint8_t> object);
     int64_t allocate(int64_t nbytes);
