@@ -18,7 +18,9 @@ namespace rootio {
 
 namespace {
 
-constexpr int64_t kReadRun = int64_t{8} << 20;  // neighbouring baskets are read in runs up to this size
+// Neighbouring baskets are read and written in runs of up to this size: small enough that a
+// run is still in the processor's cache when it is written out (larger runs were slower).
+constexpr int64_t kReadRun = int64_t{128} << 10;
 constexpr int64_t kMaxGap = int64_t{64} << 10;  // a gap this small is read over rather than skipped
 constexpr int64_t kTopDirectory = 100;          // fSeekPdir of every basket key
 constexpr size_t kSeekKeyAt = 18;               // fSeekKey in a key header, then fSeekPdir
@@ -257,19 +259,33 @@ private:
     std::vector<std::pair<int, std::unique_ptr<Compressor>>> compressors_;
 };
 
+// Memory a tree's model takes, roughly: names, leaf and the basket tables.
+int64_t approximate_size(const TreeInfo& tree)
+{
+    int64_t bytes = 0;
+    for (const BranchInfo& b : tree.branches) {
+        bytes += 512 + int64_t{b.write_basket()} * 24;
+        for (const EmbeddedBasket& e : b.embedded) bytes += static_cast<int64_t>(e.data.size() + 4 * e.offsets.size());
+    }
+    return bytes;
+}
+
 bool same_file(const struct stat& a, const struct stat& b) { return a.st_dev == b.st_dev && a.st_ino == b.st_ino; }
 
 }  // namespace
 
-MergeCounts merge_trees(const std::string& output, std::span<const std::string> inputs, std::string_view tree_name)
+MergeCounts merge_trees(const std::string& output, std::span<const std::string> inputs, std::string_view tree_name,
+                        int64_t kept_trees_bytes)
 {
     if (inputs.empty()) fail(output, "", "no input files to merge");
     struct stat out_sb{};
     const bool output_exists = ::stat(output.c_str(), &out_sb) == 0;
 
-    // First pass: every input readable and of the first one's structure. The trees are
-    // read again while copying rather than held, so that thousands of inputs fit in memory.
-    TreeInfo first;
+    // First pass: every input readable and of the first one's structure. The trees read
+    // are kept for the copy up to a memory budget; past it they are read again (and checked
+    // again), so that thousands of inputs fit in memory.
+    std::vector<TreeInfo> kept;
+    int64_t kept_bytes = 0;
     int compression = 0;
     for (size_t i = 0; i < inputs.size(); ++i) {
         const auto file = RootFile::open(inputs[i]);
@@ -277,21 +293,23 @@ MergeCounts merge_trees(const std::string& output, std::span<const std::string> 
         if (output_exists && ::stat(inputs[i].c_str(), &sb) == 0 && same_file(sb, out_sb))
             fail(inputs[i], "", "is also the output");
         TreeInfo tree = read_tree(*file, tree_name);
-        if (i == 0) {
-            compression = file->compression();
-            first = std::move(tree);
-            check_same_structure(first, inputs[0], first, inputs[0]);
-        } else {
-            check_same_structure(first, inputs[0], tree, inputs[i]);
-        }
+        if (i == 0) compression = file->compression();
+        check_same_structure(i == 0 ? tree : kept.front(), inputs[0], tree, inputs[i]);
+        kept_bytes += approximate_size(tree);
+        if (i == 0 || kept_bytes <= kept_trees_bytes) kept.push_back(std::move(tree));
     }
 
     FileWriter out(output, compression);
-    MergedTree merged(out, first);
+    MergedTree merged(out, kept.front());
     for (size_t i = 0; i < inputs.size(); ++i) {
         const auto file = RootFile::open(inputs[i]);
+        if (i < kept.size()) {
+            merged.append(*file, kept[i]);
+            if (i > 0) kept[i] = TreeInfo{};
+            continue;
+        }
         const TreeInfo tree = read_tree(*file, tree_name);
-        check_same_structure(first, inputs[0], tree, inputs[i]);
+        check_same_structure(kept.front(), inputs[0], tree, inputs[i]);
         merged.append(*file, tree);
     }
     merged.write();
