@@ -22,7 +22,7 @@ struct MergeCounts {
 // written: other keys of the inputs are not copied.
 // Trees read in the check are held for the copy up to `kept_trees_bytes` (roughly), and
 // read again past it.
-MergeCounts merge_trees(const std::string& output, std::span<const std::string> inputs, std::string_view tree_name,
-                        int64_t kept_trees_bytes = int64_t{256} << 20);
+MergeCounts merge_trees(const std::string& output, std::span<const std::string> inputs,
+                        std::string_view tree_name, int64_t kept_trees_bytes = int64_t{256} << 20);
 
 }  // namespace rootio
