@@ -41,10 +41,10 @@ install_packages() {
 # daemon that was killed, and its pid file vanishes before it exits. With a name, the
 # process must also be that program (a stale pid file may name a reused pid).
 alive() {
-  local pid="$1" name="${2:-}" state
-  [ -n "$pid" ] || return 1
-  state="$(ps -o stat=,comm= -p "$pid" 2>/dev/null || true)"
-  [ -n "$state" ] && [[ "$state" != Z* ]] && { [ -z "$name" ] || [ "${state##* }" = "$name" ]; }
+  local pid="$1" name="${2:-}" comm state
+  [[ "$pid" =~ ^[0-9]+$ ]] || return 1
+  read -r _ comm state _ 2> /dev/null < "/proc/$pid/stat" || return 1
+  [ "$state" != Z ] && { [ -z "$name" ] || [ "$comm" = "($name)" ]; }
 }
 
 pid_of() { [ -f "$dir/$1.pid" ] && cat "$dir/$1.pid" || true; }
