@@ -1,15 +1,17 @@
 // skim-report [-o PREFIX] [INPUT...]
 //
-// Runs the skim's selection over the inputs (default: example_RunIISummer20UL18.root in
-// the working folder) and writes what it saw: PREFIX.root with the cut-flow and the
+// Runs the skim's selection over the inputs, named as the skim takes them (paths,
+// wildcard patterns, URLs, @LIST files; default: example_RunIISummer20UL18.root in the
+// working folder), and writes what it saw: PREFIX.root with the cut-flow and the
 // distributions as TH1D histograms, and PREFIX.html, a page showing the cut-flow table and
 // the histograms drawn by jsroot, readable offline. PREFIX defaults to "report".
 //
 // The page inlines jsroot's single-file build, looked up at SKIM_JSROOT_SCRIPT if set,
 // else where the build was told (scripts/setup.sh installs it there).
 //
-// Errors: one line on standard error naming the file (and the entry, for a read inside the
-// event loop), exit status 1, and neither output left behind.
+// Errors: a command line that cannot be run gets one line and exit status 2; any other
+// error one line naming the file (and the entry, for a read inside the event loop), exit
+// status 1, and no report file left from this run.
 #include <cstdio>
 #include <cstdlib>
 #include <filesystem>
@@ -24,6 +26,8 @@
 #include "Heron.h"
 #include "TFile.h"
 #include "TTree.h"
+#include "command_line.h"
+#include "input_list.h"
 #include "report_page.h"
 #include "rootio/error.h"
 #include "rootio/file_writer.h"
@@ -46,13 +50,17 @@ struct Options {
 Options parse_args(int argc, char** argv)
 {
     Options o;
+    std::vector<std::string> arguments;
     for (int i = 1; i < argc; ++i) {
         const std::string a = argv[i];
         if (a == "--help" || a == "-h") {
             std::cout << kUsage
-                      << "Runs the selection over INPUT (default example_RunIISummer20UL18.root) and writes\n"
-                         "PREFIX.root (cut-flow and distributions as TH1D) and PREFIX.html (the same, drawn\n"
-                         "by jsroot, offline). PREFIX defaults to \"report\".\n";
+                      << "Runs the skim's selection over INPUT (paths, wildcard patterns, URLs, @LIST files, as\n"
+                         "skim takes them; default "
+                      << skim::kDefaultInput
+                      << ") and writes PREFIX.root\n"
+                         "(cut-flow and distributions as TH1D) and PREFIX.html (the same, drawn by jsroot;\n"
+                         "opens offline). PREFIX defaults to \"report\".\n";
             std::exit(0);
         }
         if (a == "-o") {
@@ -62,10 +70,11 @@ Options parse_args(int argc, char** argv)
         } else if (a.size() > 1 && a[0] == '-') {
             throw std::invalid_argument("unknown option " + a);
         } else {
-            o.inputs.push_back(a);
+            arguments.push_back(a);
         }
     }
-    if (o.inputs.empty()) o.inputs.emplace_back("example_RunIISummer20UL18.root");
+    if (arguments.empty()) arguments.emplace_back(skim::kDefaultInput);
+    o.inputs = skim::expand_inputs(arguments);
     return o;
 }
 
@@ -127,7 +136,7 @@ int main(int argc, char** argv)
         options = parse_args(argc, argv);
     } catch (const std::exception& e) {
         std::fprintf(stderr, "skim-report: %s\n%s", e.what(), kUsage);
-        return 1;
+        return 2;
     }
     const std::string root_path = options.prefix + ".root";
     const std::string html_path = options.prefix + ".html";
