@@ -54,13 +54,14 @@ Options parse_args(int argc, char** argv)
     for (int i = 1; i < argc; ++i) {
         const std::string a = argv[i];
         if (a == "--help" || a == "-h") {
-            std::cout << kUsage
-                      << "Runs the skim's selection over INPUT (paths, wildcard patterns, URLs, @LIST files, as\n"
-                         "skim takes them; default "
-                      << skim::kDefaultInput
-                      << ") and writes PREFIX.root\n"
-                         "(cut-flow and distributions as TH1D) and PREFIX.html (the same, drawn by jsroot;\n"
-                         "opens offline). PREFIX defaults to \"report\".\n";
+            std::cout
+                << kUsage
+                << "Runs the skim's selection over INPUT (paths, wildcard patterns, URLs, @LIST files, as\n"
+                   "skim takes them; default "
+                << skim::kDefaultInput
+                << ") and writes PREFIX.root\n"
+                   "(cut-flow and distributions as TH1D) and PREFIX.html (the same, drawn by jsroot;\n"
+                   "opens offline). PREFIX defaults to \"report\".\n";
             std::exit(0);
         }
         if (a == "-o") {
@@ -81,7 +82,8 @@ Options parse_args(int argc, char** argv)
 std::string read_text_file(const std::string& path, const std::string& what)
 {
     std::ifstream in(path, std::ios::binary);
-    if (!in) throw std::runtime_error(what + " " + path + ": cannot be read (bash scripts/setup.sh installs it)");
+    if (!in)
+        throw std::runtime_error(what + " " + path + ": cannot be read (bash scripts/setup.sh installs it)");
     return {std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>()};
 }
 
@@ -170,10 +172,10 @@ int main(int argc, char** argv)
         const std::string root_bytes = read_text_file(root_path, "report file");
         const std::span<const uint8_t> root_span(reinterpret_cast<const uint8_t*>(root_bytes.data()),
                                                  root_bytes.size());
-        write_file_atomically(html_path,
-                              render_report_page({options.inputs, report,
-                                                  std::filesystem::path(root_path).filename().string(), root_span,
-                                                  jsroot}));
+        write_file_atomically(
+            html_path,
+            render_report_page({options.inputs, report, std::filesystem::path(root_path).filename().string(),
+                                root_span, jsroot}));
         const auto counts = report.events_after_stage();
         std::printf("skim-report: %lld events, %lld selected; wrote %s and %s\n",
                     static_cast<long long>(counts.front()), static_cast<long long>(counts.back()),

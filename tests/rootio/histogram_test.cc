@@ -1,12 +1,13 @@
 // Filling follows TH1::Fill: bins by TAxis::FindBin, every fill an entry, only fills inside
 // the range in the sums that give the mean and spread.
+#include "rootio/histogram.h"
+
 #include <gtest/gtest.h>
 
 #include <limits>
 #include <vector>
 
 #include "rootio/error.h"
-#include "rootio/histogram.h"
 
 namespace {
 
