@@ -18,7 +18,6 @@
 #include <fstream>
 #include <iostream>
 #include <iterator>
-#include <memory>
 #include <stdexcept>
 #include <string>
 #include <vector>
@@ -79,12 +78,12 @@ Options parse_args(int argc, char** argv)
     return o;
 }
 
-std::string read_text_file(const std::string& path, const std::string& what)
+std::string read_whole_file(const std::string& path, const std::string& what)
 {
     std::ifstream in(path, std::ios::binary);
-    if (!in)
-        throw std::runtime_error(what + " " + path + ": cannot be read (bash scripts/setup.sh installs it)");
-    return {std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>()};
+    std::string bytes{std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>()};
+    if (!in && !in.eof()) throw std::runtime_error(path + ": cannot be read (" + what + ")");
+    return bytes;
 }
 
 std::string jsroot_script_path()
@@ -144,19 +143,21 @@ int main(int argc, char** argv)
     const std::string html_path = options.prefix + ".html";
     bool wrote_root = false;
     try {
-        // Everything the run needs is checked before the event loop.
-        const std::string jsroot = read_text_file(jsroot_script_path(), "jsroot script");
-        std::vector<std::unique_ptr<TFile>> files;
-        for (const std::string& input : options.inputs) {
-            files.push_back(std::make_unique<TFile>(input.c_str()));
-            files.back()->Get("Events");
-        }
+        // Everything the run needs is checked before the event loop: each input holds the
+        // tree, and the page's script is there.
+        for (const std::string& input : options.inputs) TFile(input.c_str()).Get("Events");
+        const std::string jsroot_path = jsroot_script_path();
+        if (!std::filesystem::is_regular_file(jsroot_path))
+            throw std::runtime_error(jsroot_path +
+                                     ": no jsroot script there (bash scripts/setup.sh installs it)");
+        const std::string jsroot = read_whole_file(jsroot_path, "jsroot script");
 
         SelectionReport report;
-        for (size_t i = 0; i < files.size(); ++i) {
-            auto* tree = static_cast<TTree*>(files[i]->Get("Events"));
+        for (const std::string& input : options.inputs) {
+            TFile file(input.c_str());
+            auto* tree = static_cast<TTree*>(file.Get("Events"));
             nt.Init(tree);
-            current_file_name = options.inputs[i];
+            current_file_name = input;
             const auto entries = static_cast<unsigned int>(tree->GetEntriesFast());
             for (unsigned int event = 0; event < entries; ++event) {
                 current_entry = event;
@@ -164,12 +165,12 @@ int main(int argc, char** argv)
                 report.add_current_event();
             }
             current_entry = -1;
-            files[i].reset();
+            nt.Init(nullptr);
         }
 
         write_histograms(root_path, report);
         wrote_root = true;
-        const std::string root_bytes = read_text_file(root_path, "report file");
+        const std::string root_bytes = read_whole_file(root_path, "the report just written");
         const std::span<const uint8_t> root_span(reinterpret_cast<const uint8_t*>(root_bytes.data()),
                                                  root_bytes.size());
         write_file_atomically(

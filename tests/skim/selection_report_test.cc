@@ -4,7 +4,10 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <cmath>
+#include <filesystem>
+#include <fstream>
 #include <string>
 #include <vector>
 
@@ -146,6 +149,21 @@ TEST(SelectionReport, LastStageCountsTheEventsTheSkimSelects)
     EXPECT_GT(selected, 0);
     EXPECT_EQ(report.events_after_stage().back(), selected);
     EXPECT_EQ(report.events_after_stage().front(), 3000);
+}
+
+TEST(SkimReport, AnUnreadableInputIsOneLineAndLeavesNoReport)
+{
+    testutil::ScratchDir dir;
+    {
+        std::ofstream truncated(dir.file("example_RunIISummer20UL18.root"), std::ios::binary);
+        truncated << "root";
+    }
+    const RunResult run = run_program(std::string(SKIM_BUILD_DIR) + "/skim-report", dir.path().string());
+    EXPECT_EQ(run.exit_status, 1);
+    EXPECT_EQ(std::count(run.err.begin(), run.err.end(), '\n'), 1) << run.err;
+    EXPECT_NE(run.err.find("example_RunIISummer20UL18.root"), std::string::npos) << run.err;
+    EXPECT_FALSE(std::filesystem::exists(dir.file("report.root")));
+    EXPECT_FALSE(std::filesystem::exists(dir.file("report.html")));
 }
 
 TEST(ReportPage, TableHoldsCountsAndBothFractionsAndTheFileIsInlineIntact)
