@@ -7,7 +7,6 @@
 #include <limits>
 #include <vector>
 
-#include "rootio/error.h"
 
 namespace {
 
@@ -26,12 +25,6 @@ TEST(Histogram1D, FillsBinsAndKeepsOutOfRangeValuesOutOfTheSums)
     EXPECT_EQ(h.sum_w2(), 4);
     EXPECT_DOUBLE_EQ(h.sum_wx(), 0.0 + 0.49 + 0.5 + 1.99);
     EXPECT_DOUBLE_EQ(h.sum_wx2(), 0.49 * 0.49 + 0.5 * 0.5 + 1.99 * 1.99);
-}
-
-TEST(Histogram1D, RefusesAnAxisWithoutBinsOrRange)
-{
-    EXPECT_THROW(rootio::Histogram1D("h", "", 0, 0, 1), rootio::RootError);
-    EXPECT_THROW(rootio::Histogram1D("h", "", 10, 1, 1), rootio::RootError);
 }
 
 }  // namespace
