@@ -1,5 +1,6 @@
 #include "rootio/tree_reader.h"
 
+#include <algorithm>
 #include <map>
 #include <memory>
 #include <unordered_map>
@@ -56,6 +57,7 @@ struct ParsedBranch {
     size_t sub_branches = 0;
     std::vector<uint32_t> leaf_tags;
     std::vector<std::pair<int, EmbeddedBasket>> embedded;  // fBaskets slot, basket
+    std::vector<int> bufferless;                           // slots of embedded baskets without data
 };
 
 class TreeRecordParser {
@@ -287,6 +289,13 @@ private:
         info.basket_entry.assign(entry.begin(), entry.begin() + static_cast<std::ptrdiff_t>(std::min(wb + 1, entry.size())));
         info.basket_entry.resize(std::max(info.basket_entry.size(), wb), 0);
         if (info.basket_entry.size() < wb + 1) info.basket_entry.push_back(info.entries);
+        // A basket kept without its buffer is read from disk, as ROOT does for old files,
+        // when the branch says where.
+        std::erase_if(b.embedded, [&](const auto& e) {
+            const size_t slot = static_cast<size_t>(e.first);
+            return std::find(b.bufferless.begin(), b.bufferless.end(), e.first) != b.bufferless.end() &&
+                   slot < wb && info.basket_seek[slot] > 0;
+        });
         for (auto& [index, basket] : b.embedded) {
             if (static_cast<size_t>(index) >= entry.size())
                 corrupt(branch_what, "embedded basket in slot " + std::to_string(index) + " has no entry number");
@@ -341,7 +350,11 @@ private:
         for (int32_t i = 0; i < n; ++i) {
             const PointerSlot slot = obj_.pointer(what);
             if (slot.kind != PointerSlot::Kind::New) continue;
-            if (slot.class_name == "TBasket") b.embedded.emplace_back(i, read_embedded_basket(slot, what, i));
+            if (slot.class_name == "TBasket") {
+                bool bufferless = false;
+                b.embedded.emplace_back(i, read_embedded_basket(slot, what, i, bufferless));
+                if (bufferless) b.bufferless.push_back(i);
+            }
             obj_.skip_object(slot);
         }
         obj_.end(array, what);
@@ -402,12 +415,13 @@ private:
 
     // A damaged basket does not make the tree unreadable: its damage is kept, and only
     // reading its branch fails. The byte count of the basket object says where it ends.
-    EmbeddedBasket read_embedded_basket(const PointerSlot& slot, const std::string& what, int32_t index)
+    EmbeddedBasket read_embedded_basket(const PointerSlot& slot, const std::string& what, int32_t index,
+                                        bool& bufferless)
     {
         EmbeddedBasket basket;
         basket.slot = index;
         try {
-            read_embedded_basket_body(slot, what, basket);
+            read_embedded_basket_body(slot, what, basket, bufferless);
         } catch (const RootError& e) {
             basket.damage = e.what();
             basket.offsets.clear();
@@ -416,7 +430,8 @@ private:
         return basket;
     }
 
-    void read_embedded_basket_body(const PointerSlot& slot, const std::string& what, EmbeddedBasket& basket)
+    void read_embedded_basket_body(const PointerSlot& slot, const std::string& what, EmbeddedBasket& basket,
+                                   bool& bufferless)
     {
         const std::string basket_what = what + " embedded basket";
         const KeyHeader key = read_key_header(in_, false);
@@ -454,13 +469,16 @@ private:
             }
         }
         if (flag == 1 || flag > 10) {
-            if (version <= 1) corrupt(basket_what, "basket version " + std::to_string(version) + " is not supported");
-            if (basket.last < basket.keylen || basket.keylen < 0 || static_cast<size_t>(basket.last) > in_.remaining())
+            // Version 1 stored the buffer as a counted array, later ones as fLast plain bytes.
+            const int64_t stored = version <= 1 ? in_.i32() : basket.last;
+            if (basket.last < basket.keylen || basket.keylen < 0 || stored < basket.last ||
+                static_cast<uint64_t>(stored) > in_.remaining())
                 corrupt(basket_what, "buffer of " + std::to_string(basket.last) + " bytes (key length " +
                                          std::to_string(basket.keylen) + ") does not fit the record");
-            auto buffer = in_.bytes(static_cast<size_t>(basket.last));
-            basket.data.assign(buffer.begin() + basket.keylen, buffer.end());
+            auto buffer = in_.bytes(static_cast<size_t>(stored));
+            basket.data.assign(buffer.begin() + basket.keylen, buffer.begin() + basket.last);
         } else if (basket.entries > 0) {
+            bufferless = true;
             corrupt(basket_what, "holds entries but no buffer");
         }
         if (in_.pos() > slot.end) corrupt(basket_what, "longer than its byte count");
