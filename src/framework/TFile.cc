@@ -67,17 +67,12 @@ TObject* TFile::Get(const char* namecycle)
     if (TObject* in_memory = FindObject(key_name.c_str())) return in_memory;
     if (!fReader) return nullptr;
 
-    const rootio::KeyHeader* key = nullptr;
-    if (cycle < 0) {
-        key = fReader->find_key(key_name);
-    } else {
-        for (const auto& k : fReader->keys())
-            if (k.name == key_name && k.cycle == cycle) key = &k;
-    }
+    // "dir/sub/name" reaches into subdirectories, as in ROOT.
+    const std::optional<rootio::KeyHeader> key = fReader->find_path(key_name, cycle);
     if (!key) rootio::fail(GetName(), "", "no object named \"" + std::string(namecycle) + "\"");
-    if (key->class_name != "TTree")
+    if (!rootio::is_tree_class(key->class_name))
         rootio::fail(GetName(), key_name, "is a " + key->class_name + "; only TTree objects can be read");
-    return new TTree(this, rootio::read_tree(*fReader, key_name));
+    return new TTree(this, rootio::read_tree(*fReader, *key, key_name));
 }
 
 Int_t TFile::Write(const char* name, Int_t opt, Int_t bufsize)

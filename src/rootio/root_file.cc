@@ -7,6 +7,7 @@
 #include <algorithm>
 #include <cerrno>
 #include <cstring>
+#include <unordered_set>
 
 namespace rootio {
 
@@ -259,25 +260,25 @@ std::vector<KeyHeader> RootFile::directory_keys(const KeyHeader& dir, std::strin
 std::vector<PathKey> RootFile::all_keys() const
 {
     std::vector<PathKey> out;
-    std::vector<int64_t> open_dirs;  // seeks of the directories being listed, against loops
-    auto walk = [&](auto& self, const std::vector<KeyHeader>& keys, const std::string& prefix) -> void {
+    // Each directory record is listed once: keys that lead back to one already listed would
+    // make a loop, or repeat a whole subtree for every path to it.
+    std::unordered_set<int64_t> listed;
+    auto walk = [&](auto& self, const std::vector<KeyHeader>& keys, const std::string& prefix, size_t depth) -> void {
         for (const KeyHeader& key : keys) {
             out.push_back({prefix + key.name, key});
             if (!is_directory(key)) continue;
             const std::string path = prefix + key.name;
-            if (std::find(open_dirs.begin(), open_dirs.end(), key.seek_key) != open_dirs.end() ||
-                open_dirs.size() >= kMaxDirectoryDepth)
-                fail(path_, "directory '" + path + "'", "contains itself");
-            open_dirs.push_back(key.seek_key);
-            self(self, directory_keys(key, path), path + "/");
-            open_dirs.pop_back();
+            if (!listed.insert(key.seek_key).second || depth >= kMaxDirectoryDepth)
+                fail(path_, "directory '" + path + "'", "leads back to a directory listed before (record at " +
+                                                          std::to_string(key.seek_key) + ")");
+            self(self, directory_keys(key, path), path + "/", depth + 1);
         }
     };
-    walk(walk, keys_, "");
+    walk(walk, keys_, "", 0);
     return out;
 }
 
-std::optional<KeyHeader> RootFile::find_path(std::string_view path) const
+std::optional<KeyHeader> RootFile::find_path(std::string_view path, int cycle) const
 {
     std::vector<KeyHeader> owned;
     const std::vector<KeyHeader>* keys = &keys_;
@@ -285,11 +286,12 @@ std::optional<KeyHeader> RootFile::find_path(std::string_view path) const
     while (true) {
         const size_t slash = path.find('/', start);
         const std::string_view name = path.substr(start, slash == std::string_view::npos ? path.npos : slash - start);
+        const bool last = slash == std::string_view::npos;
         const KeyHeader* best = nullptr;
         for (const KeyHeader& k : *keys)
-            if (k.name == name && (!best || k.cycle > best->cycle)) best = &k;
+            if (k.name == name && (last && cycle >= 0 ? k.cycle == cycle : !best || k.cycle > best->cycle)) best = &k;
         if (!best) return std::nullopt;
-        if (slash == std::string_view::npos) return *best;
+        if (last) return *best;
         if (!is_directory(*best)) return std::nullopt;
         owned = directory_keys(*best, path.substr(0, slash));
         keys = &owned;

@@ -125,8 +125,9 @@ public:
     std::vector<KeyHeader> directory_keys(const KeyHeader& dir, std::string_view path) const;
     // Every key of the file, each directory's contents right after it (paths "dir/name").
     std::vector<PathKey> all_keys() const;
-    // The key at `path` ("name" or "dir/sub/name"), highest cycle at each step, or nullopt.
-    std::optional<KeyHeader> find_path(std::string_view path) const;
+    // The key at `path` ("name" or "dir/sub/name"), or nullopt: the highest cycle at each
+    // step, or at the last one exactly `cycle` when it is not negative.
+    std::optional<KeyHeader> find_path(std::string_view path, int cycle = -1) const;
 
     // Reads [seek, seek + out.size()) of the file; throws when it lies outside the file.
     void read_at(int64_t seek, std::span<uint8_t> out, std::string_view context) const;

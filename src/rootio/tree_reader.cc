@@ -573,12 +573,18 @@ TreeInfo read_tree(const RootFile& file, std::string_view tree_path)
     const std::string context = "tree " + std::string(tree_path);
     const std::optional<KeyHeader> key = file.find_path(tree_path);
     if (!key) fail(file.path(), "", "no object named '" + std::string(tree_path) + "'");
-    if (!is_tree_class(key->class_name)) fail(file.path(), context, "is a " + key->class_name + ", not a TTree");
-    const std::vector<uint8_t> record = file.read_object(*key);
+    return read_tree(file, *key, tree_path);
+}
+
+TreeInfo read_tree(const RootFile& file, const KeyHeader& key, std::string_view tree_path)
+{
+    const std::string context = "tree " + std::string(tree_path);
+    if (!is_tree_class(key.class_name)) fail(file.path(), context, "is a " + key.class_name + ", not a TTree");
+    const std::vector<uint8_t> record = file.read_object(key);
     const std::string reader_context = file.path() + ": " + context;
-    ByteReader in(record, reader_context, static_cast<size_t>(key->keylen));
+    ByteReader in(record, reader_context, static_cast<size_t>(key.keylen));
     TreeRecordParser parser(file, in, context);
-    return parser.parse(key->class_name);
+    return parser.parse(key.class_name);
 }
 
 }  // namespace rootio

@@ -17,5 +17,7 @@ bool is_tree_class(std::string_view class_name);
 // RootError naming the file and the tree when the key is missing, is not a tree, or the
 // record is corrupt.
 TreeInfo read_tree(const RootFile& file, std::string_view tree_path);
+// The tree under this key (found with RootFile::find_path); `tree_path` names it in errors.
+TreeInfo read_tree(const RootFile& file, const KeyHeader& key, std::string_view tree_path);
 
 }  // namespace rootio
