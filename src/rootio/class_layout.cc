@@ -153,18 +153,21 @@ ClassLayout stored_layout(const RootFile& file, std::string_view class_name, int
             const std::string name = obj.tnamed().name;
             in.u32();  // fCheckSum
             const int32_t info_version = in.i32();
-            if (name == class_name && info_version == version) {
-                ClassLayout layout;
-                const PointerSlot elements = obj.pointer("TStreamerInfo elements");
-                if (elements.kind != PointerSlot::Kind::New) return {};
+            // Every description is parsed, not skipped: later ones refer back to the classes
+            // (TStreamerBase, ...) that earlier ones introduced.
+            ClassLayout layout;
+            const PointerSlot elements = obj.pointer("TStreamerInfo elements");
+            if (elements.kind == PointerSlot::Kind::New) {
                 ObjectFrame array;
                 const int32_t count = obj.objarray_begin(array, "TStreamerInfo elements");
                 for (int32_t e = 0; e < count; ++e) {
                     const PointerSlot element = obj.pointer("TStreamerInfo element");
                     if (element.kind == PointerSlot::Kind::New) layout.push_back(read_element(obj, element));
                 }
-                return layout;
+                obj.end(array, "TStreamerInfo elements");
+                obj.skip_object(elements);
             }
+            if (name == class_name && info_version == version) return layout;
             obj.skip_rest(info, "TStreamerInfo");
         }
         if (slot.kind == PointerSlot::Kind::New) obj.skip_object(slot);
