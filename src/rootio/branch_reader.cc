@@ -134,8 +134,10 @@ void BranchReader::load_disk_basket(int number, int index)
     const int32_t entries = in.i32();
     const int32_t last = in.i32();
     const int flag = in.u8();
-    if (in.pos() != static_cast<size_t>(key.keylen))
-        fail_basket("key length " + std::to_string(key.keylen) + " does not end the basket header (" +
+    // ROOT takes the data from fKeylen on, wherever the header's parse ended; a key length
+    // inside the header would make header bytes data.
+    if (in.pos() > static_cast<size_t>(key.keylen))
+        fail_basket("key length " + std::to_string(key.keylen) + " ends inside the basket header (" +
                     std::to_string(in.pos()) + " bytes)");
     const int64_t expected = seg_end_[static_cast<size_t>(index)] - seg_first_[static_cast<size_t>(index)];
     if (entries != expected)

@@ -23,19 +23,31 @@ ClassLayout without(const ClassLayout& layout, std::initializer_list<std::string
 
 // TTree 20 up to fBranches; the members after it are never read.
 const ClassLayout kTree20 = {
-    {"TNamed", kTNamed, ""},          {"TAttLine", kBase, ""},
-    {"TAttFill", kBase, ""},          {"TAttMarker", kBase, ""},
-    {"fEntries", kLong64, ""},        {"fTotBytes", kLong64, ""},
-    {"fZipBytes", kLong64, ""},       {"fSavedBytes", kLong64, ""},
-    {"fFlushedBytes", kLong64, ""},   {"fWeight", kDouble, ""},
-    {"fTimerInterval", kInt, ""},     {"fScanField", kInt, ""},
-    {"fUpdate", kInt, ""},            {"fDefaultEntryOffsetLen", kInt, ""},
-    {"fNClusterRange", kCounter, ""}, {"fMaxEntries", kLong64, ""},
-    {"fMaxEntryLoop", kLong64, ""},   {"fMaxVirtualSize", kLong64, ""},
-    {"fAutoSave", kLong64, ""},       {"fAutoFlush", kLong64, ""},
-    {"fEstimate", kLong64, ""},       {"fClusterRangeEnd", kOffsetP + kLong64, "fNClusterRange"},
+    {"TNamed", kTNamed, ""},
+    {"TAttLine", kBase, ""},
+    {"TAttFill", kBase, ""},
+    {"TAttMarker", kBase, ""},
+    {"fEntries", kLong64, ""},
+    {"fTotBytes", kLong64, ""},
+    {"fZipBytes", kLong64, ""},
+    {"fSavedBytes", kLong64, ""},
+    {"fFlushedBytes", kLong64, ""},
+    {"fWeight", kDouble, ""},
+    {"fTimerInterval", kInt, ""},
+    {"fScanField", kInt, ""},
+    {"fUpdate", kInt, ""},
+    {"fDefaultEntryOffsetLen", kInt, ""},
+    {"fNClusterRange", kCounter, ""},
+    {"fMaxEntries", kLong64, ""},
+    {"fMaxEntryLoop", kLong64, ""},
+    {"fMaxVirtualSize", kLong64, ""},
+    {"fAutoSave", kLong64, ""},
+    {"fAutoFlush", kLong64, ""},
+    {"fEstimate", kLong64, ""},
+    {"fClusterRangeEnd", kOffsetP + kLong64, "fNClusterRange"},
     {"fClusterSize", kOffsetP + kLong64, "fNClusterRange"},
-    {"fIOFeatures", kAny, ""},        {"fBranches", kObject, ""},
+    {"fIOFeatures", kAny, ""},
+    {"fBranches", kObject, ""},
 };
 const ClassLayout kTree19 = without(kTree20, {"fIOFeatures"});
 const ClassLayout kTree18 = without(kTree19, {"fNClusterRange", "fClusterRangeEnd", "fClusterSize"});
@@ -43,15 +55,24 @@ const ClassLayout kTree17 = without(kTree18, {"fFlushedBytes", "fAutoFlush"});
 const ClassLayout kTree16 = without(kTree17, {"fDefaultEntryOffsetLen"});
 
 const ClassLayout kBranch13 = {
-    {"TNamed", kTNamed, ""},         {"TAttFill", kBase, ""},
-    {"fCompress", kInt, ""},         {"fBasketSize", kInt, ""},
-    {"fEntryOffsetLen", kInt, ""},   {"fWriteBasket", kInt, ""},
-    {"fEntryNumber", kLong64, ""},   {"fIOFeatures", kAny, ""},
-    {"fOffset", kInt, ""},           {"fMaxBaskets", kCounter, ""},
-    {"fSplitLevel", kInt, ""},       {"fEntries", kLong64, ""},
-    {"fFirstEntry", kLong64, ""},    {"fTotBytes", kLong64, ""},
-    {"fZipBytes", kLong64, ""},      {"fBranches", kObject, ""},
-    {"fLeaves", kObject, ""},        {"fBaskets", kObject, ""},
+    {"TNamed", kTNamed, ""},
+    {"TAttFill", kBase, ""},
+    {"fCompress", kInt, ""},
+    {"fBasketSize", kInt, ""},
+    {"fEntryOffsetLen", kInt, ""},
+    {"fWriteBasket", kInt, ""},
+    {"fEntryNumber", kLong64, ""},
+    {"fIOFeatures", kAny, ""},
+    {"fOffset", kInt, ""},
+    {"fMaxBaskets", kCounter, ""},
+    {"fSplitLevel", kInt, ""},
+    {"fEntries", kLong64, ""},
+    {"fFirstEntry", kLong64, ""},
+    {"fTotBytes", kLong64, ""},
+    {"fZipBytes", kLong64, ""},
+    {"fBranches", kObject, ""},
+    {"fLeaves", kObject, ""},
+    {"fBaskets", kObject, ""},
     {"fBasketBytes", kOffsetP + kInt, "fMaxBaskets"},
     {"fBasketEntry", kOffsetP + kLong64, "fMaxBaskets"},
     {"fBasketSeek", kOffsetP + kLong64, "fMaxBaskets"},
@@ -84,22 +105,27 @@ MemberLayout read_element(ObjectReader& obj, const PointerSlot& slot)
 int basic_member_size(int32_t type)
 {
     switch (type) {
-    case kChar:
-    case kUChar:
-    case kBool: return 1;
-    case kShort:
-    case kUShort: return 2;
-    case kInt:
-    case kFloat:
-    case kCounter:
-    case kUInt:
-    case kBits: return 4;
-    case kLong:
-    case kDouble:
-    case kULong:
-    case kLong64:
-    case kULong64: return 8;
-    default: return 0;
+        case kChar:
+        case kUChar:
+        case kBool:
+            return 1;
+        case kShort:
+        case kUShort:
+            return 2;
+        case kInt:
+        case kFloat:
+        case kCounter:
+        case kUInt:
+        case kBits:
+            return 4;
+        case kLong:
+        case kDouble:
+        case kULong:
+        case kLong64:
+        case kULong64:
+            return 8;
+        default:
+            return 0;
     }
 }
 
@@ -107,21 +133,31 @@ const ClassLayout* known_layout(std::string_view class_name, int version)
 {
     if (class_name == "TTree") {
         switch (version) {
-        case 16: return &kTree16;
-        case 17: return &kTree17;
-        case 18: return &kTree18;
-        case 19: return &kTree19;
-        case 20: return &kTree20;
-        default: return nullptr;
+            case 16:
+                return &kTree16;
+            case 17:
+                return &kTree17;
+            case 18:
+                return &kTree18;
+            case 19:
+                return &kTree19;
+            case 20:
+                return &kTree20;
+            default:
+                return nullptr;
         }
     }
     if (class_name == "TBranch") {
         switch (version) {
-        case 10: return &kBranch10;
-        case 11:
-        case 12: return &kBranch12;
-        case 13: return &kBranch13;
-        default: return nullptr;
+            case 10:
+                return &kBranch10;
+            case 11:
+            case 12:
+                return &kBranch12;
+            case 13:
+                return &kBranch13;
+            default:
+                return nullptr;
         }
     }
     return nullptr;

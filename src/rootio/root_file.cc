@@ -190,13 +190,10 @@ public:
         std::vector<KeyHeader> keys;
         keys.reserve(static_cast<size_t>(nkeys));
         for (int32_t i = 0; i < nkeys; ++i) {
+            // As ROOT, refuse keys that point outside the file; lengths that make no sense
+            // fail only when the object is read.
             KeyHeader key = read_key_header(in, false);
-            const std::string key_what = "key '" + key.name + "'";
-            if (key.keylen <= 0 || key.nbytes < key.keylen || key.objlen < 0)
-                fail(f.path_, key_what, "record of " + std::to_string(key.nbytes) + " bytes with a key of " +
-                                            std::to_string(key.keylen) + " and an object of " +
-                                            std::to_string(key.objlen) + " bytes");
-            check_record_bounds(f, key, key_what);
+            check_record_bounds(f, key, "key '" + key.name + "'");
             keys.push_back(std::move(key));
         }
         return keys;
@@ -336,6 +333,7 @@ std::vector<uint8_t> RootFile::read_object(const KeyHeader& key) const
     if (key.keylen <= 0 || key.nbytes < key.keylen || key.seek_key < 0 || key.seek_key > size_ ||
         key.nbytes > size_ - key.seek_key)
         fail(path_, what, "record lies outside the file");
+    if (key.objlen < 0) fail(path_, what, "negative object length " + std::to_string(key.objlen));
     std::vector<uint8_t> record(static_cast<size_t>(key.nbytes));
     read_at(key.seek_key, record, what);
 

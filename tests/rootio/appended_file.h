@@ -32,7 +32,8 @@ inline Bytes key_bytes(const Key& k, int64_t seek_pdir = 100)
 {
     Bytes out;
     rootio::ByteWriter w(out);
-    handmade::key_header(w, false, k.nbytes, k.objlen, k.keylen, 1, k.seek, seek_pdir, k.class_name, k.name, k.title);
+    handmade::key_header(w, false, k.nbytes, k.objlen, k.keylen, 1, k.seek, seek_pdir, k.class_name, k.name,
+                         k.title);
     return out;
 }
 
@@ -44,7 +45,8 @@ public:
     int64_t end() const { return static_cast<int64_t>(bytes_.size()); }
 
     // Appends an uncompressed record holding `object`; returns its key.
-    Key append(const std::string& class_name, const std::string& name, const std::string& title, const Bytes& object)
+    Key append(const std::string& class_name, const std::string& name, const std::string& title,
+               const Bytes& object)
     {
         Key k{class_name, name, title};
         k.keylen = handmade::key_length(false, class_name, name, title);

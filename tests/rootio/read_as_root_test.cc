@@ -16,12 +16,12 @@
 #include "rootio/tree_writer.h"
 #include "testdata.h"
 
-using ::testing::ElementsAre;
-using ::testing::HasSubstr;
 using rootio::BranchReader;
 using rootio::LeafType;
 using rootio::RootError;
 using rootio::RootFile;
+using ::testing::ElementsAre;
+using ::testing::HasSubstr;
 
 namespace {
 
@@ -157,7 +157,8 @@ appended::Key add_subdirectory(appended::File& f, const appended::Key& tree_key,
         inside.push_back(appended::key_bytes(self, self.seek));
     }
     const auto list = f.append_keys_list(inside);
-    const appended::Key dir = f.append(cls, "sub", "sub", appended::File::directory_data(list, keylen, f.end()));
+    const appended::Key dir =
+        f.append(cls, "sub", "sub", appended::File::directory_data(list, keylen, f.end()));
     EXPECT_TRUE(!loop || dir.seek == self.seek);
     self.nbytes = dir.nbytes;
     self.objlen = dir.objlen;
@@ -199,7 +200,8 @@ TEST(ReadAsRoot, ADirectoryThatListsItselfIsRefusedNotFollowed)
         file->all_keys();
         FAIL() << "expected RootError";
     } catch (const RootError& e) {
-        EXPECT_THAT(e.what(), HasSubstr("loop.root: directory 'sub/sub': leads back to a directory listed before"));
+        EXPECT_THAT(e.what(),
+                    HasSubstr("loop.root: directory 'sub/sub': leads back to a directory listed before"));
     }
     EXPECT_EQ(entries_of(path, "sub/sub/sub/t"), entries_of(r.original_path, "t"));  // paths stay finite
 }
@@ -231,7 +233,8 @@ TEST(ReadAsRoot, ATNtupleIsReadAsTheTreeItWraps)
 size_t streamer_info_version_at(const Bytes& bytes, const std::string& name, int32_t version)
 {
     for (size_t i = 0; i + name.size() + 9 < bytes.size(); ++i) {
-        if (bytes[i] != name.size() || !std::equal(name.begin(), name.end(), bytes.begin() + static_cast<long>(i) + 1))
+        if (bytes[i] != name.size() ||
+            !std::equal(name.begin(), name.end(), bytes.begin() + static_cast<long>(i) + 1))
             continue;
         const size_t at = i + 1 + name.size() + 1 + 4;  // empty title, checksum
         if (rootio::load_be<int32_t>(bytes.data() + at) == version) return at;
@@ -294,7 +297,8 @@ TEST(ReadAsRoot, BuiltInLayoutsAreTheOnesRootWrites)
 }
 
 // A tree model with int32 entries 0..n kept in embedded baskets at the given slots.
-rootio::TreeInfo embedded_tree(std::vector<std::pair<int32_t, int32_t>> slots_and_entries, int32_t write_basket)
+rootio::TreeInfo embedded_tree(std::vector<std::pair<int32_t, int32_t>> slots_and_entries,
+                               int32_t write_basket)
 {
     rootio::TreeInfo tree;
     tree.name = "t";
@@ -331,21 +335,23 @@ TEST(ReadAsRoot, EmbeddedBasketsStandInForTheDiskBasketsOfTheirNumber)
     // Two finished baskets and the last, unfinished one, all kept in the tree record.
     const rootio::TreeInfo tree = embedded_tree({{0, 3}, {1, 3}, {2, 2}}, 2);
     BranchReader x(*file, tree, 0);
-    for (int64_t e = 0; e < 8; ++e)
-        ASSERT_EQ(rootio::load_be<int32_t>(x.entry_bytes(e).data()), e) << e;
+    for (int64_t e = 0; e < 8; ++e) ASSERT_EQ(rootio::load_be<int32_t>(x.entry_bytes(e).data()), e) << e;
 
     // A basket stored unusable fails its own branch only when read, with its story.
     rootio::TreeInfo damaged = tree;
     damaged.branches.push_back(damaged.branches[0]);
     damaged.branches[1].name = "y";
-    damaged.branches[1].embedded[1].damage = "f.root: tree t: branch y baskets embedded basket: holds entries but no buffer";
+    damaged.branches[1].embedded[1].damage =
+        "f.root: tree t: branch y baskets embedded basket: holds entries but no buffer";
     BranchReader y(*file, damaged, 1);
     EXPECT_EQ(rootio::load_be<int32_t>(y.entry_bytes(2).data()), 2);
     try {
         y.entry_bytes(3);
         FAIL() << "expected RootError";
     } catch (const RootError& e) {
-        EXPECT_THAT(e.what(), HasSubstr("branch y baskets embedded basket: holds entries but no buffer (basket 1, entry 3)"));
+        EXPECT_THAT(
+            e.what(),
+            HasSubstr("branch y baskets embedded basket: holds entries but no buffer (basket 1, entry 3)"));
     }
     BranchReader x_again(*file, damaged, 0);
     EXPECT_EQ(rootio::load_be<int32_t>(x_again.entry_bytes(3).data()), 3);
@@ -358,7 +364,8 @@ TEST(ReadAsRoot, ABasketKeptWithoutItsBufferIsReadFromDiskOrFailsItsBranchAlone)
     auto file = RootFile::open(path.string());
     const rootio::TreeInfo tree = rootio::read_tree(*file, "mytree");
     BranchReader i32(*file, tree, tree.find_branch("I32"));
-    for (int64_t e = 0; e < tree.entries; ++e) EXPECT_EQ(rootio::load_be<int32_t>(i32.entry_bytes(e).data()), e);
+    for (int64_t e = 0; e < tree.entries; ++e)
+        EXPECT_EQ(rootio::load_be<int32_t>(i32.entry_bytes(e).data()), e);
 
     // With no disk basket to fall back to, only that branch fails, naming itself.
     REQUIRE_TESTDATA(ttbar, "collider-sample-ttbar.root");
@@ -366,7 +373,8 @@ TEST(ReadAsRoot, ABasketKeptWithoutItsBufferIsReadFromDiskOrFailsItsBranchAlone)
     const rootio::KeyHeader& key = *sample->find_key("Events");
     Bytes record = sample->read_object(key);
     const rootio::TreeInfo events = rootio::read_tree(*sample, "Events");
-    const rootio::EmbeddedBasket& run = events.branches[static_cast<size_t>(events.find_branch("run"))].embedded.at(0);
+    const rootio::EmbeddedBasket& run =
+        events.branches[static_cast<size_t>(events.find_branch("run"))].embedded.at(0);
     Bytes pattern(9);
     rootio::store_be<int32_t>(pattern.data(), run.entries);
     rootio::store_be<int32_t>(pattern.data() + 4, run.last);
@@ -387,7 +395,8 @@ TEST(ReadAsRoot, ABasketKeptWithoutItsBufferIsReadFromDiskOrFailsItsBranchAlone)
         broken.entry_bytes(0);
         FAIL() << "expected RootError";
     } catch (const RootError& e) {
-        EXPECT_THAT(e.what(), HasSubstr("nobuffer.root: tree Events: branch run baskets embedded basket: holds entries but no buffer"));
+        EXPECT_THAT(e.what(), HasSubstr("nobuffer.root: tree Events: branch run baskets embedded basket: "
+                                        "holds entries but no buffer"));
     }
 }
 
