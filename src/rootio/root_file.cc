@@ -34,6 +34,27 @@ int64_t max_expansion(uint8_t a, uint8_t b)
 
 std::string errno_text(int err) { return std::strerror(err); }
 
+// Where a directory's keys list is, from its directory data (v5 or v1005 with 64-bit seeks).
+struct KeysListPlace {
+    int64_t seek = 0;
+    int32_t nbytes = 0;
+};
+
+KeysListPlace read_directory_data(ByteReader& d)
+{
+    const int16_t version = d.i16();
+    d.u32();  // fDatimeC
+    d.u32();  // fDatimeM
+    KeysListPlace list;
+    list.nbytes = d.i32();
+    d.i32();  // fNbytesName
+    const bool big = version > kBigVersionOffset;
+    big ? d.i64() : d.i32();  // fSeekDir
+    big ? d.i64() : d.i32();  // fSeekParent
+    list.seek = big ? d.i64() : d.i32();
+    return list;
+}
+
 }  // namespace
 
 KeyHeader read_key_header(ByteReader& in, bool check_lengths)
@@ -159,18 +180,9 @@ public:
         f.read_at(begin + nbytes_name, dir, "top directory");
         const std::string dir_ctx = path + ": top directory";
         ByteReader d(dir, dir_ctx, static_cast<size_t>(nbytes_name));
-        const int16_t dir_version = d.i16();
-        d.u32();  // fDatimeC
-        d.u32();  // fDatimeM
-        const int32_t nbytes_keys = d.i32();
-        d.i32();  // fNbytesName
-        const bool big_dir = dir_version > kBigVersionOffset;
-        big_dir ? d.i64() : d.i32();  // fSeekDir
-        big_dir ? d.i64() : d.i32();  // fSeekParent
-        const int64_t seek_keys = big_dir ? d.i64() : d.i32();
-        if (seek_keys == 0) return;  // a directory that never got a keys list holds nothing
-
-        f.keys_ = read_keys_list(f, seek_keys, nbytes_keys, "keys list");
+        const KeysListPlace list = read_directory_data(d);
+        if (list.seek == 0) return;  // a directory that never got a keys list holds nothing
+        f.keys_ = read_keys_list(f, list.seek, list.nbytes, "keys list");
     }
 
     // A directory's keys as ROOT reads them: `nbytes` bytes at `seek`, stored as they are
@@ -241,17 +253,9 @@ std::vector<KeyHeader> RootFile::directory_keys(const KeyHeader& dir, std::strin
     const std::vector<uint8_t> data = read_object(dir);
     const std::string ctx = path_ + ": " + what;
     ByteReader d(data, ctx, static_cast<size_t>(dir.keylen));
-    const int16_t version = d.i16();
-    d.u32();  // fDatimeC
-    d.u32();  // fDatimeM
-    const int32_t nbytes_keys = d.i32();
-    d.i32();  // fNbytesName
-    const bool big = version > kBigVersionOffset;
-    big ? d.i64() : d.i32();  // fSeekDir
-    big ? d.i64() : d.i32();  // fSeekParent
-    const int64_t seek_keys = big ? d.i64() : d.i32();
-    if (seek_keys == 0) return {};
-    return RootFileOpener::read_keys_list(*this, seek_keys, nbytes_keys, what + " keys list");
+    const KeysListPlace list = read_directory_data(d);
+    if (list.seek == 0) return {};
+    return RootFileOpener::read_keys_list(*this, list.seek, list.nbytes, what + " keys list");
 }
 
 std::vector<PathKey> RootFile::all_keys() const

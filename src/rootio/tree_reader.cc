@@ -112,19 +112,15 @@ private:
 
     void read_branch_list(std::vector<ParsedBranch>& branches)
     {
-        ObjectFrame array;
-        const int32_t n = obj_.objarray_begin(array, "TTree branches");
-        for (int32_t i = 0; i < n; ++i) {
-            const PointerSlot slot = obj_.pointer("TTree branches");
-            if (slot.kind != PointerSlot::Kind::New) continue;
+        each_slot("TTree branches", [&](int32_t, const PointerSlot& slot) {
+            if (slot.kind != PointerSlot::Kind::New) return;
             ParsedBranch b = read_branch(slot, 0);
             for (uint32_t tag : b.leaf_tags) {
                 auto it = leaves_.find(tag);
                 if (it != leaves_.end() && it->second.branch < 0) it->second.branch = static_cast<int>(branches.size());
             }
             branches.push_back(std::move(b));
-        }
-        obj_.end(array, "TTree branches");
+        });
     }
 
     [[noreturn]] void corrupt(const std::string& object, const std::string& what) const
@@ -303,61 +299,51 @@ private:
         }
     }
 
-    void skip_objarray(const std::string& what)
+    // Calls fn(index, slot) for each slot of a TObjArray, then checks the array's end.
+    template <class Fn>
+    void each_slot(const std::string& what, Fn&& fn)
     {
         ObjectFrame array;
         const int32_t n = obj_.objarray_begin(array, what);
-        for (int32_t i = 0; i < n; ++i) {
-            const PointerSlot slot = obj_.pointer(what);
-            if (slot.kind == PointerSlot::Kind::New) obj_.skip_object(slot);
-        }
+        for (int32_t i = 0; i < n; ++i) fn(i, obj_.pointer(what));
         obj_.end(array, what);
+    }
+
+    void skip_objarray(const std::string& what)
+    {
+        each_slot(what, [&](int32_t, const PointerSlot& slot) {
+            if (slot.kind == PointerSlot::Kind::New) obj_.skip_object(slot);
+        });
     }
 
     void read_sub_branches(ParsedBranch& b, const std::string& what, int depth)
     {
-        ObjectFrame array;
-        const int32_t n = obj_.objarray_begin(array, what);
-        for (int32_t i = 0; i < n; ++i) {
-            const PointerSlot slot = obj_.pointer(what);
-            if (slot.kind == PointerSlot::Kind::Null) continue;
+        each_slot(what, [&](int32_t, const PointerSlot& slot) {
+            if (slot.kind == PointerSlot::Kind::Null) return;
             ++b.sub_branches;
             if (slot.kind == PointerSlot::Kind::New) read_branch(slot, depth + 1);
-        }
-        obj_.end(array, what);
+        });
     }
 
     void read_leaf_list(ParsedBranch& b, const std::string& what, int depth)
     {
-        ObjectFrame array;
-        const int32_t n = obj_.objarray_begin(array, what);
-        for (int32_t i = 0; i < n; ++i) {
-            const PointerSlot slot = obj_.pointer(what);
-            if (slot.kind == PointerSlot::Kind::New) {
-                read_leaf(slot, depth);
-                b.leaf_tags.push_back(slot.tag);
-            } else if (slot.kind == PointerSlot::Kind::Reference) {
-                b.leaf_tags.push_back(slot.tag);
-            }
-        }
-        obj_.end(array, what);
+        each_slot(what, [&](int32_t, const PointerSlot& slot) {
+            if (slot.kind == PointerSlot::Kind::New) read_leaf(slot, depth);
+            if (slot.kind != PointerSlot::Kind::Null) b.leaf_tags.push_back(slot.tag);
+        });
     }
 
     void read_basket_list(ParsedBranch& b, const std::string& what)
     {
-        ObjectFrame array;
-        const int32_t n = obj_.objarray_begin(array, what);
-        for (int32_t i = 0; i < n; ++i) {
-            const PointerSlot slot = obj_.pointer(what);
-            if (slot.kind != PointerSlot::Kind::New) continue;
+        each_slot(what, [&](int32_t i, const PointerSlot& slot) {
+            if (slot.kind != PointerSlot::Kind::New) return;
             if (slot.class_name == "TBasket") {
                 bool bufferless = false;
                 b.embedded.emplace_back(i, read_embedded_basket(slot, what, i, bufferless));
                 if (bufferless) b.bufferless.push_back(i);
             }
             obj_.skip_object(slot);
-        }
-        obj_.end(array, what);
+        });
     }
 
     void read_leaf(const PointerSlot& slot, int depth)
