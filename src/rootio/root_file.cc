@@ -179,7 +179,9 @@ public:
     // key count and the keys, each parsed field by field and followed by the next.
     static std::vector<KeyHeader> read_keys_list(const RootFile& f, int64_t seek, int32_t nbytes, const std::string& what)
     {
-        if (nbytes <= 0) fail(f.path_, what, "size " + std::to_string(nbytes) + " is not positive");
+        if (nbytes <= 0 || seek < 0 || seek > f.size_ || nbytes > f.size_ - seek)
+            fail(f.path_, what, "record at " + std::to_string(seek) + " of " + std::to_string(nbytes) +
+                                    " bytes lies outside the file (" + std::to_string(f.size_) + " bytes)");
         std::vector<uint8_t> list(static_cast<size_t>(nbytes));
         f.read_at(seek, list, what);
         const std::string ctx = f.path_ + ": " + what;

@@ -102,6 +102,16 @@ TEST(ReadAsRoot, KeysListIsReadByTheDirectorysSizeNotItsOwnHeader)
     auto file = RootFile::open(path.string());
     ASSERT_EQ(file->keys().size(), 1u);
     EXPECT_EQ(entries_of(path, "t"), entries_of(r.original_path, "t"));
+
+    // A size the file cannot hold is refused before anything is allocated for it.
+    r.file->set_top_keys({r.file->end() - 100, 0x7FFFFFF0});
+    try {
+        RootFile::open(r.write("huge.root").string());
+        FAIL() << "expected RootError";
+    } catch (const RootError& e) {
+        EXPECT_THAT(e.what(), HasSubstr("huge.root: keys list: record at"));
+        EXPECT_THAT(e.what(), HasSubstr("of 2147483632 bytes lies outside the file"));
+    }
 }
 
 TEST(ReadAsRoot, KeysListEntriesAreParsedFieldByField)
