@@ -64,10 +64,12 @@ TObject* TFile::Get(const char* namecycle)
         name = name.substr(0, semi);
     }
     const std::string key_name(name);
-    if (TObject* in_memory = FindObject(key_name.c_str())) return in_memory;
+    // "dir/sub/name" reaches into subdirectories, as in ROOT; objects held in memory are the
+    // top directory's, so a path is always read from the file.
+    const bool path = key_name.find('/') != std::string::npos;
+    if (TObject* in_memory = path ? nullptr : FindObject(key_name.c_str())) return in_memory;
     if (!fReader) return nullptr;
 
-    // "dir/sub/name" reaches into subdirectories, as in ROOT.
     const std::optional<rootio::KeyHeader> key = fReader->find_path(key_name, cycle);
     if (!key) rootio::fail(GetName(), "", "no object named \"" + std::string(namecycle) + "\"");
     if (!rootio::is_tree_class(key->class_name))
