@@ -194,6 +194,7 @@ private:
     // offsets move with the new key length, and it is compressed with the branch's setting.
     void write_embedded(BranchInfo& to, const BranchInfo& from, const EmbeddedBasket& e, int64_t base, size_t branch)
     {
+        if (!e.damage.empty()) throw RootError(e.damage);
         if (e.entries == 0) return;
         if (e.first_entry != to.basket_entry.back() - base)
             fail(contexts_[branch], "", "embedded basket starts at entry " + std::to_string(e.first_entry) +

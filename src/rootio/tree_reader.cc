@@ -297,6 +297,17 @@ private:
                 corrupt(branch_what, "embedded basket in slot " + std::to_string(index) + " has no entry number");
             basket.first_entry = entry[static_cast<size_t>(index)];
         }
+        // Disk slots at the end whose baskets the record keeps leave the disk tables, so that
+        // the embedded baskets simply follow the ones on disk, as in files ROOT closes.
+        size_t on_disk = wb;
+        auto kept_in_record = [&](size_t slot) {
+            return std::any_of(b.embedded.begin(), b.embedded.end(),
+                               [&](const auto& e) { return static_cast<size_t>(e.first) == slot; });
+        };
+        while (on_disk > 0 && kept_in_record(on_disk - 1)) --on_disk;
+        info.basket_bytes.resize(on_disk);
+        info.basket_seek.resize(on_disk);
+        info.basket_entry.resize(on_disk + 1);
     }
 
     // Calls fn(index, slot) for each slot of a TObjArray, then checks the array's end.
