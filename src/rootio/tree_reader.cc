@@ -53,7 +53,6 @@ struct Members {
 
 struct ParsedBranch {
     BranchInfo info;
-    int16_t version = 0;
     size_t sub_branches = 0;
     std::vector<uint32_t> leaf_tags;
     std::vector<std::pair<int, EmbeddedBasket>> embedded;  // fBaskets slot, basket
@@ -128,12 +127,6 @@ private:
         fail(file_.path(), context_ + ": " + object, what);
     }
 
-    void skip_object(std::string_view what)
-    {
-        const ObjectFrame f = obj_.begin(what);
-        obj_.skip_rest(f, what);
-    }
-
     // The layout of this class version: built in, or else from the file's StreamerInfo.
     const ClassLayout& layout_of(std::string_view class_name, int version, int oldest)
     {
@@ -167,9 +160,8 @@ private:
                 // Base classes and embedded objects with a byte count (TAttFill, fIOFeatures).
                 const ObjectFrame f = obj_.begin(m.name);
                 obj_.skip_rest(f, what + " " + m.name);
-            } else if (const int size = basic_member_size(m.type)) {
+            } else if (basic_member_size(m.type) > 0) {
                 out.scalars.emplace_back(m.name, read_scalar(m.type));
-                (void)size;
             } else if (m.type > kOffsetP && basic_member_size(m.type - kOffsetP) > 0) {
                 out.arrays.emplace_back(m.name, read_pointer_array(m.type - kOffsetP, out.get(m.count_name),
                                                                    what + " " + m.name));
@@ -228,13 +220,11 @@ private:
         b.info.class_name = slot.class_name;
         const ObjectFrame frame = obj_.begin(slot.class_name);
         if (slot.class_name == "TBranch") {
-            b.version = frame.version;
             read_tbranch_body(frame, b, depth);
         } else if (slot.class_name.starts_with("TBranch")) {
             // Derived branches start with their TBranch part; its leaves must be registered
             // even though the branch is not read, as later objects refer back to them.
             const ObjectFrame base = obj_.begin("TBranch");
-            b.version = base.version;
             read_tbranch_body(base, b, depth);
             obj_.skip_rest(frame, slot.class_name);
         } else {
