@@ -208,6 +208,7 @@ private:
     void write_embedded(BranchInfo& to, const BranchInfo& from, const EmbeddedBasket& e, int64_t base,
                         size_t branch)
     {
+        if (!e.damage.empty()) throw RootError(e.damage);
         if (e.entries == 0) return;
         if (e.first_entry != to.basket_entry.back() - base)
             fail(contexts_[branch], "",
