@@ -74,9 +74,10 @@ TObject* TFile::Get(const char* namecycle)
         for (const auto& k : fReader->keys())
             if (k.name == key_name && k.cycle == cycle) key = &k;
     }
-    if (!key) rootio::fail(GetName(), "", "no object named \"" + std::string(namecycle) + "\"");
+    if (!key) rootio::fail(GetName(), "", "no object named \"" + rootio::printable(namecycle) + "\"");
     if (key->class_name != "TTree")
-        rootio::fail(GetName(), key_name, "is a " + key->class_name + "; only TTree objects can be read");
+        rootio::fail(GetName(), rootio::printable(key_name),
+                     "is a " + rootio::printable(key->class_name) + "; only TTree objects can be read");
     return new TTree(this, rootio::read_tree(*fReader, key_name));
 }
 

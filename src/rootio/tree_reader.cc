@@ -162,7 +162,7 @@ private:
             obj_.skip_rest(frame, "TBranch");
             return;
         }
-        const std::string what = "branch " + info.name;
+        const std::string what = "branch " + printable(info.name);
         skip_object("TAttFill");
         info.compress = in_.i32();
         info.basket_size = in_.i32();
@@ -248,7 +248,7 @@ private:
             in_.i32();  // fOffset
             leaf.info.is_range = in_.u8() != 0;
             leaf.is_unsigned = in_.u8() != 0;
-            const PointerSlot count = obj_.pointer("leaf " + leaf.info.name + " count");
+            const PointerSlot count = obj_.pointer("leaf " + printable(leaf.info.name) + " count");
             if (count.kind == PointerSlot::Kind::New) {
                 read_leaf(count, depth + 1);
                 leaf.count_tag = count.tag;
@@ -343,7 +343,7 @@ private:
         BranchInfo& info = b.info;
         for (auto& [index, basket] : b.embedded) info.embedded.push_back(std::move(basket));
         if (info.class_name != "TBranch") {
-            info.unsupported = info.class_name;
+            info.unsupported = printable(info.class_name);
             return;
         }
         if (b.version != 12 && b.version != 13) {
@@ -365,7 +365,7 @@ private:
         }
         const ParsedLeaf& leaf = it->second;
         if (!leaf_type_from_class(leaf.class_name, leaf.is_unsigned)) {
-            info.unsupported = "leaf class " + leaf.class_name;
+            info.unsupported = "leaf class " + printable(leaf.class_name);
             return;
         }
         info.leaf = leaf.info;
@@ -394,7 +394,7 @@ private:
             int cb = count.branch;
             if (cb < 0) cb = tree.find_branch(count.info.name);
             if (cb < 0 || static_cast<size_t>(cb) == i) {
-                info.unsupported = "count leaf " + count.info.name + " has no branch";
+                info.unsupported = "count leaf " + printable(count.info.name) + " has no branch";
                 continue;
             }
             info.count_branch = cb;
@@ -405,7 +405,7 @@ private:
             const BranchInfo& count = tree.branches[static_cast<size_t>(info.count_branch)];
             if (!count.is_supported() || !leaf_type_is_integer(count.leaf.type) || count.leaf.type == LeafType::Bool ||
                 count.leaf.len != 1 || count.count_branch >= 0)
-                info.unsupported = "count branch " + count.name + " is not an integer scalar";
+                info.unsupported = "count branch " + printable(count.name) + " is not an integer scalar";
         }
     }
 
@@ -420,11 +420,11 @@ private:
 
 TreeInfo read_tree(const RootFile& file, std::string_view tree_name)
 {
-    const std::string context = "tree " + std::string(tree_name);
+    const std::string context = "tree " + printable(tree_name);
     const KeyHeader* key = file.find_key(tree_name);
-    if (!key) fail(file.path(), "", "no object named '" + std::string(tree_name) + "'");
+    if (!key) fail(file.path(), "", "no object named '" + printable(tree_name) + "'");
     if (key->class_name != "TTree")
-        fail(file.path(), context, "is a " + key->class_name + ", not a TTree");
+        fail(file.path(), context, "is a " + printable(key->class_name) + ", not a TTree");
     const std::vector<uint8_t> record = file.read_object(*key);
     const std::string reader_context = file.path() + ": " + context;
     ByteReader in(record, reader_context, static_cast<size_t>(key->keylen));
