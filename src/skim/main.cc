@@ -3,10 +3,11 @@
 //
 // Errors: the framework layer throws where the framework would print and carry on with a
 // null or zombie object. Any error ends the run with one line on standard error naming the
-// file (and the entry, for a read inside the event loop), exit status 1, and no
-// output.root that could pass for a complete result.
+// file (and the entry, for a read inside the event loop) and exit status 1; output.root
+// appears only when complete (until then it is a temporary file beside it), so a failed or
+// interrupted run leaves whatever stood there before. Lost standard output is reported at
+// the end (exit status 1), after the output is complete.
 #include <cstdio>
-#include <filesystem>
 #include <iostream>
 #include <stdexcept>
 #include <string>
@@ -18,6 +19,7 @@
 #include "TObjArray.h"
 #include "TString.h"
 #include "TTree.h"
+#include "cli/program.h"
 #include "selection.h"
 #include "tqdm.h"
 
@@ -103,20 +105,14 @@ int main()
         exit_status = 0;
     } catch (const std::out_of_range& e) {
         std::cout.flush();
-        std::fprintf(stderr, "skim: %s: entry %lld: %s\n", current_file_name.c_str(), current_entry, e.what());
+        cli::print_error("skim", current_file_name + ": entry " + std::to_string(current_entry) + ": " + e.what());
     } catch (const std::exception& e) {
         std::cout.flush();
-        std::fprintf(stderr, "skim: %s\n", e.what());
+        cli::print_error("skim", e.what());
     }
     delete file;
     delete output_file;  // an output not written and closed is removed by its writer
     delete chain;
-    if (exit_status == 0) return 0;
-
-    // Whatever was written of the output is not a result. Only a regular file is ours to
-    // remove: a directory or device in its place was never written.
-    std::error_code ignored;
-    if (std::filesystem::is_regular_file(std::filesystem::symlink_status("output.root", ignored)))
-        std::filesystem::remove("output.root", ignored);
-    return 1;
+    if (exit_status != 0) return exit_status;
+    return cli::standard_output_status("skim");
 }
