@@ -10,7 +10,7 @@ if [ "$(id -u)" -ne 0 ]; then SUDO="sudo"; fi
 
 packages=(g++ clang libclang-rt-14-dev cmake ninja-build pkg-config make
           zlib1g-dev liblzma-dev liblz4-dev libxxhash-dev libzstd-dev
-          libgtest-dev libgmock-dev libbenchmark-dev tmux)
+          libtbb-dev libgtest-dev libgmock-dev libbenchmark-dev tmux)
 missing=()
 for p in "${packages[@]}"; do
   dpkg-query -W -f='${Status}' "$p" 2>/dev/null | grep -q "install ok installed" || missing+=("$p")

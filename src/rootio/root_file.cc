@@ -1,11 +1,6 @@
 #include "rootio/root_file.h"
 
-#include <fcntl.h>
-#include <sys/stat.h>
-#include <unistd.h>
-
 #include <algorithm>
-#include <cerrno>
 #include <cstring>
 
 namespace rootio {
@@ -29,8 +24,6 @@ int64_t max_expansion(uint8_t a, uint8_t b)
     if (a == 'Z' && b == 'S') return 33000;
     return 0;
 }
-
-std::string errno_text(int err) { return std::strerror(err); }
 
 }  // namespace
 
@@ -108,12 +101,8 @@ public:
     {
         std::unique_ptr<RootFile> file(new RootFile());
         file->path_ = path;
-        file->fd_ = ::open(path.c_str(), O_RDONLY | O_CLOEXEC);
-        if (file->fd_ < 0) fail(path, "", "cannot open: " + errno_text(errno));
-        struct stat st {};
-        if (::fstat(file->fd_, &st) != 0) fail(path, "", "cannot stat: " + errno_text(errno));
-        if (!S_ISREG(st.st_mode)) fail(path, "", "not a regular file");
-        file->size_ = st.st_size;
+        file->source_ = open_byte_source(path);
+        file->size_ = file->source_->size();
         file->decompressor_ = std::make_unique<Decompressor>();
         read_header_and_directory(*file);
         return file;
@@ -216,10 +205,7 @@ private:
 
 std::unique_ptr<RootFile> RootFile::open(const std::string& path) { return RootFileOpener::open(path); }
 
-RootFile::~RootFile()
-{
-    if (fd_ >= 0) ::close(fd_);
-}
+RootFile::~RootFile() = default;
 
 const KeyHeader* RootFile::find_key(std::string_view name) const
 {
@@ -231,20 +217,8 @@ const KeyHeader* RootFile::find_key(std::string_view name) const
 
 void RootFile::read_at(int64_t seek, std::span<uint8_t> out, std::string_view context) const
 {
-    const int64_t n = static_cast<int64_t>(out.size());
-    if (seek < 0 || seek > size_ || n > size_ - seek)
-        fail(path_, context, "bytes " + std::to_string(seek) + ".." + std::to_string(seek + n) +
-                                 " lie outside the file (" + std::to_string(size_) + " bytes)");
-    size_t done = 0;
-    while (done < out.size()) {
-        const ssize_t got = ::pread(fd_, out.data() + done, out.size() - done, static_cast<off_t>(seek + done));
-        if (got < 0) {
-            if (errno == EINTR) continue;
-            fail(path_, context, "read failed: " + errno_text(errno));
-        }
-        if (got == 0) fail(path_, context, "file shrank while reading");
-        done += static_cast<size_t>(got);
-    }
+    const ByteRange range{seek, out};
+    source_->read(std::span(&range, 1), context);
 }
 
 std::vector<uint8_t> RootFile::read_object(const KeyHeader& key) const

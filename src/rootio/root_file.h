@@ -10,6 +10,7 @@
 #include <utility>
 #include <vector>
 
+#include "rootio/byte_source.h"
 #include "rootio/bytes.h"
 #include "rootio/compression.h"
 
@@ -111,6 +112,8 @@ public:
 
     // Reads [seek, seek + out.size()) of the file; throws when it lies outside the file.
     void read_at(int64_t seek, std::span<uint8_t> out, std::string_view context) const;
+    // Where the bytes come from: several ranges can be read in one call.
+    const ByteSource& source() const { return *source_; }
 
     // The object bytes of a key, decompressed when stored compressed. Index 0 is the byte at
     // key-relative position `key.keylen` (pass that as the ByteReader origin).
@@ -122,7 +125,7 @@ public:
 private:
     RootFile() = default;
     std::string path_;
-    int fd_ = -1;
+    std::unique_ptr<ByteSource> source_;
     int64_t size_ = 0;
     int32_t version_ = 0;
     int32_t compression_ = 0;

@@ -1,14 +1,17 @@
-// The skim: copies the events of example_RunIISummer20UL18.root that pass the selection,
-// with the kept branches unchanged, into output.root.
+// The skim: copies the events of its inputs (example_RunIISummer20UL18.root when given
+// none) that pass the selection, with the kept branches unchanged, into its output
+// (output.root unless -o names another). See command_line.h.
 //
 // Errors: the framework layer throws where the framework would print and carry on with a
 // null or zombie object. Any error ends the run with one line on standard error naming the
-// file (and the entry, for a read inside the event loop) and exit status 1; output.root
+// file (and the entry, for a read inside the event loop) and exit status 1; the output
 // appears only when complete (until then it is a temporary file beside it), so a failed or
 // interrupted run leaves whatever stood there before. Lost standard output is reported at
-// the end (exit status 1), after the output is complete.
+// the end (exit status 1), after the output is complete. A command line that cannot be run
+// ends it with one line and exit status 2 before anything is opened.
 #include <cstdio>
 #include <iostream>
+#include <span>
 #include <stdexcept>
 #include <string>
 #include <vector>
@@ -20,11 +23,24 @@
 #include "TString.h"
 #include "TTree.h"
 #include "cli/program.h"
+#include "command_line.h"
+#include "input_check.h"
+#include "input_list.h"
 #include "selection.h"
 #include "tqdm.h"
 
-int main()
+int main(int argc, char** argv)
 {
+    skim::CommandLine command_line;
+    try {
+        command_line = skim::parse_command_line(std::span<const char* const>(argv + 1, argc - 1));
+    } catch (const skim::UsageError& e) {
+        std::fprintf(stderr, "skim: %s\n", e.what());
+        return 2;
+    }
+    if (command_line.help) cli::show_help("skim", skim::usage_text());
+    const std::string& output_name = command_line.output;
+
     // Where the event loop is, for errors raised by the selection's bounds-tested reads.
     std::string current_file_name;
     long long current_entry = -1;
@@ -37,9 +53,7 @@ int main()
 
     try {
         chain = new TChain("Events", "");
-        chain->Add("example_RunIISummer20UL18.root");
-
-        output_file = new TFile("output.root", "RECREATE");
+        for (const std::string& input : command_line.inputs) chain->Add(input.c_str());
 
         chain->SetBranchStatus("*", 0);
         std::vector<TString> keep_branch_names = {
@@ -50,6 +64,10 @@ int main()
             "Flag*",     "SubJet*",   "HLT_*",      "Pileup*",     "fixedGridRhoFastjetAll",
         };
         for (const TString& branch_name : keep_branch_names) chain->SetBranchStatus(branch_name, 1);
+        // Every input is opened and checked before the output exists.
+        skim::check_chain_inputs(*chain);
+
+        output_file = new TFile(output_name.c_str(), "RECREATE");
 
         TTree* output_tree = chain->CloneTree(0);
 

@@ -1,7 +1,7 @@
 #pragma once
-// Runs a program in a given folder with its standard output and error on pipes (so it is
-// not a terminal), and collects both and the exit status. `in_child` runs in the child
-// just before exec (to set resource limits or signal dispositions).
+// Runs a program with `arguments` in a given folder with its standard output and error on
+// pipes (so it is not a terminal), and collects both and the exit status. `in_child` runs
+// in the child just before exec (to set resource limits or signal dispositions).
 #include <fcntl.h>
 #include <poll.h>
 #include <sys/wait.h>
@@ -12,6 +12,7 @@
 #include <functional>
 #include <stdexcept>
 #include <string>
+#include <vector>
 
 namespace skimtest {
 
@@ -23,8 +24,12 @@ struct RunResult {
 };
 
 inline RunResult run_program(const std::string& program, const std::string& folder,
-                             const std::function<void()>& in_child = {})
+                             const std::function<void()>& in_child = {},
+                             const std::vector<std::string>& arguments = {})
 {
+    std::vector<char*> argv{const_cast<char*>(program.c_str())};
+    for (const std::string& a : arguments) argv.push_back(const_cast<char*>(a.c_str()));
+    argv.push_back(nullptr);
     int out_pipe[2], err_pipe[2];
     if (::pipe2(out_pipe, O_CLOEXEC) != 0 || ::pipe2(err_pipe, O_CLOEXEC) != 0)
         throw std::runtime_error("pipe failed");
@@ -35,7 +40,7 @@ inline RunResult run_program(const std::string& program, const std::string& fold
         ::dup2(err_pipe[1], 2);
         if (::chdir(folder.c_str()) != 0) ::_exit(126);
         if (in_child) in_child();
-        ::execl(program.c_str(), program.c_str(), static_cast<char*>(nullptr));
+        ::execv(program.c_str(), argv.data());
         ::_exit(127);
     }
     ::close(out_pipe[1]);
