@@ -35,7 +35,7 @@ int main(int argc, char** argv)
     try {
         command_line = skim::parse_command_line(std::span<const char* const>(argv + 1, argc - 1));
     } catch (const skim::UsageError& e) {
-        std::fprintf(stderr, "skim: %s\n", e.what());
+        cli::print_error("skim", e.what());  // may quote a line of an @LIST file
         return 2;
     }
     if (command_line.help) cli::show_help("skim", skim::usage_text());
