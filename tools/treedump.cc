@@ -37,7 +37,10 @@ constexpr std::string_view kUsage =
     "  --branch NAME    this branch (repeatable; tree order, each once)\n"
     "  --help           this text\n";
 
-[[noreturn]] void usage(const std::string& what) { cli::usage_error("treedump", what, kUsage); }
+[[noreturn]] void usage(const std::string& what)
+{
+    cli::usage_error("treedump", what, kUsage);
+}
 
 int64_t parse_count(const char* flag, const char* text)
 {

@@ -20,7 +20,10 @@
 
 namespace cli {
 
-inline bool is_help(std::string_view arg) { return arg == "--help" || arg == "-h"; }
+inline bool is_help(std::string_view arg)
+{
+    return arg == "--help" || arg == "-h";
+}
 
 inline void print_error(std::string_view program, std::string_view message)
 {

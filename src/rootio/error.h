@@ -16,7 +16,9 @@ inline constexpr size_t kErrorMessageLimit = 8192;
 // however a caller built it, a terminal shows it as text.
 class RootError : public std::runtime_error {
 public:
-    explicit RootError(std::string_view message) : std::runtime_error(printable(message, kErrorMessageLimit)) {}
+    explicit RootError(std::string_view message) : std::runtime_error(printable(message, kErrorMessageLimit))
+    {
+    }
     explicit RootError(const std::string& message) : RootError(std::string_view(message)) {}
     explicit RootError(const char* message) : RootError(std::string_view(message)) {}
 };

@@ -37,7 +37,7 @@ Place split(const std::string& path)
 int resolve_links(std::string& path)
 {
     for (int hop = 0; hop < kMaxLinkHops; ++hop) {
-        struct stat sb{};
+        struct stat sb {};
         if (::lstat(path.c_str(), &sb) != 0) return errno == ENOENT ? 0 : errno;
         if (!S_ISLNK(sb.st_mode)) return 0;
         char target[PATH_MAX];
@@ -78,7 +78,7 @@ OutputFile::OutputFile(std::string path) : path_(std::move(path))
 {
     std::string target = path_;
     if (const int err = resolve_links(target)) fail_sys("cannot create", err);
-    struct stat existing{};
+    struct stat existing {};
     const bool exists = ::stat(target.c_str(), &existing) == 0;
     if ((exists && S_ISDIR(existing.st_mode)) || target.ends_with('/')) fail_sys("cannot create", EISDIR);
     if (exists && !S_ISREG(existing.st_mode)) {
@@ -107,7 +107,7 @@ OutputFile::OutputFile(std::string path) : path_(std::move(path))
     if (fd_ < 0) fail_sys("cannot create", EEXIST);
     fd_ = above_standard_streams(fd_);
     if (fd_ < 0) fail_sys("cannot create", errno);
-    struct stat sb{};
+    struct stat sb {};
     if (::fstat(fd_, &sb) != 0) {
         const int err = errno;
         ::unlinkat(folder_fd_, temp_name_.c_str(), 0);
@@ -119,7 +119,10 @@ OutputFile::OutputFile(std::string path) : path_(std::move(path))
     if (exists) ::fchmod(fd_, existing.st_mode & 07777);
 }
 
-OutputFile::~OutputFile() { discard(); }
+OutputFile::~OutputFile()
+{
+    discard();
+}
 
 void OutputFile::fail_sys(const char* what, int err)
 {
@@ -129,7 +132,7 @@ void OutputFile::fail_sys(const char* what, int err)
 
 bool OutputFile::temp_is_ours() const
 {
-    struct stat sb{};
+    struct stat sb {};
     return ::fstatat(folder_fd_, temp_name_.c_str(), &sb, AT_SYMLINK_NOFOLLOW) == 0 && sb.st_dev == dev_ &&
            sb.st_ino == ino_;
 }

@@ -33,10 +33,10 @@ private:
     [[noreturn]] void fail_sys(const char* what, int err);
     bool temp_is_ours() const;
 
-    std::string path_;         // as given, for messages
+    std::string path_;  // as given, for messages
     int fd_ = -1;
-    int folder_fd_ = -1;       // folder of the final name; -1 when written in place
-    std::string final_name_;   // inside that folder
+    int folder_fd_ = -1;      // folder of the final name; -1 when written in place
+    std::string final_name_;  // inside that folder
     std::string temp_name_;
     int pending_ticket_ = -1;
     unsigned long long dev_ = 0, ino_ = 0;

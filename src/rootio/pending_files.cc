@@ -40,11 +40,11 @@ extern "C" void remove_pending_and_exit(int sig)
 
 void take_over_default_signals()
 {
-    struct sigaction action{};
+    struct sigaction action {};
     action.sa_handler = remove_pending_and_exit;
     sigfillset(&action.sa_mask);  // a second signal must not cut the cleanup short
     for (const int sig : kFatalSignals) {
-        struct sigaction current{};
+        struct sigaction current {};
         if (::sigaction(sig, nullptr, &current) != 0) continue;
         const bool is_default = !(current.sa_flags & SA_SIGINFO) && current.sa_handler == SIG_DFL;
         if (is_default) ::sigaction(sig, &action, nullptr);

@@ -30,7 +30,10 @@ std::string read_bytes(const fs::path& path)
     return std::string((std::istreambuf_iterator<char>(in)), {});
 }
 
-void write_bytes(const fs::path& path, const std::string& bytes) { std::ofstream(path, std::ios::binary) << bytes; }
+void write_bytes(const fs::path& path, const std::string& bytes)
+{
+    std::ofstream(path, std::ios::binary) << bytes;
+}
 
 std::vector<std::string> names_in(const fs::path& folder)
 {
@@ -49,11 +52,14 @@ int64_t temporary_size(const fs::path& folder, const std::string& final_name)
     return -1;
 }
 
-int64_t entries_of(const fs::path& file) { return rootio::read_tree(*rootio::RootFile::open(file), "Events").entries; }
+int64_t entries_of(const fs::path& file)
+{
+    return rootio::read_tree(*rootio::RootFile::open(file), "Events").entries;
+}
 
 // Far more events than the test waits for: the run is interrupted long before its end.
-const std::vector<std::string> kLongRun = {"--events", "1000000", "--compression", "101", "--quiet",
-                                           "--output", "out.root"};
+const std::vector<std::string> kLongRun = {"--events", "1000000",  "--compression", "101",
+                                           "--quiet",  "--output", "out.root"};
 
 class AtomicOutput : public ::testing::Test {
 protected:
@@ -63,8 +69,7 @@ protected:
     // make-example, signalled once its temporary file has received data.
     Outcome interrupt_make_example(int sig)
     {
-        Child child(built("make-example"), kLongRun, folder(), Stdout::Captured,
-                    [sig] { std::signal(sig, SIG_DFL); });
+        Background child(built("make-example"), kLongRun, folder(), [sig] { std::signal(sig, SIG_DFL); });
         EXPECT_TRUE(child.wait_until([&] { return temporary_size(folder(), "out.root") > 0; }))
             << "the run ended before it wrote anything";
         ::kill(child.pid(), sig);
@@ -94,22 +99,28 @@ TEST_F(AtomicOutput, AfterSigkillOnlyTheTemporaryFileRemains)
     EXPECT_EQ(read_bytes(folder() / "out.root"), kPrevious);
 }
 
-// A file-size limit: SIGXFSZ at its default ends the run like any fatal signal; ignored, the
-// write fails with EFBIG and the run ends with one error line.
+// A file-size limit of `bytes`; SIGXFSZ at its default action or ignored (writes then fail
+// with EFBIG).
+std::function<void()> size_limit(rlim_t bytes, bool ignore_signal)
+{
+    return [=] {
+        std::signal(SIGXFSZ, ignore_signal ? SIG_IGN : SIG_DFL);
+        const rlimit limit{bytes, bytes};
+        ::setrlimit(RLIMIT_FSIZE, &limit);
+    };
+}
+
+// SIGXFSZ at its default ends the run like any fatal signal; ignored, the write fails and
+// the run ends with one error line.
 TEST_F(AtomicOutput, FileSizeLimitLeavesThePreviousFile)
 {
-    auto limited = [](bool ignore) {
-        return [ignore] {
-            std::signal(SIGXFSZ, ignore ? SIG_IGN : SIG_DFL);
-            const rlimit limit{8 << 20, 8 << 20};
-            ::setrlimit(RLIMIT_FSIZE, &limit);
-        };
-    };
-    const Outcome signalled = run(built("make-example"), kLongRun, folder(), Stdout::Captured, limited(false));
+    const Outcome signalled =
+        run(built("make-example"), kLongRun, folder(), Stdout::Captured, size_limit(8 << 20, false));
     EXPECT_EQ(signalled.exit_status, 128 + SIGXFSZ);
     EXPECT_THAT(names_in(folder()), ElementsAre("out.root"));
 
-    const Outcome failed = run(built("make-example"), kLongRun, folder(), Stdout::Captured, limited(true));
+    const Outcome failed =
+        run(built("make-example"), kLongRun, folder(), Stdout::Captured, size_limit(8 << 20, true));
     EXPECT_EQ(failed.exit_status, 1);
     EXPECT_EQ(failed.err, "make-example: out.root: write failed: File too large\n");
     EXPECT_THAT(names_in(folder()), ElementsAre("out.root"));
@@ -126,18 +137,15 @@ TEST_F(AtomicOutput, SymbolicLinkStaysAndItsTargetIsReplaced)
     write_bytes(elsewhere / "data.root", kPrevious);
     fs::create_symlink("elsewhere/data.root", folder() / "out.root");
 
-    const Outcome failed = run(built("make-example"), kLongRun, folder(), Stdout::Captured, [] {
-        std::signal(SIGXFSZ, SIG_IGN);
-        const rlimit limit{8 << 20, 8 << 20};
-        ::setrlimit(RLIMIT_FSIZE, &limit);
-    });
+    const Outcome failed =
+        run(built("make-example"), kLongRun, folder(), Stdout::Captured, size_limit(8 << 20, true));
     EXPECT_EQ(failed.exit_status, 1);
     EXPECT_TRUE(fs::is_symlink(folder() / "out.root"));
     EXPECT_EQ(read_bytes(elsewhere / "data.root"), kPrevious);
 
-    const Outcome done = run(built("make-example"), {"--events", "300", "--compression", "101", "--quiet",
-                                                     "--output", "out.root"},
-                             folder());
+    const Outcome done =
+        run(built("make-example"),
+            {"--events", "300", "--compression", "101", "--quiet", "--output", "out.root"}, folder());
     ASSERT_EQ(done.exit_status, 0) << done.err;
     EXPECT_EQ(fs::read_symlink(folder() / "out.root"), "elsewhere/data.root");
     EXPECT_THAT(names_in(elsewhere), ElementsAre("data.root"));
@@ -149,22 +157,20 @@ TEST_F(AtomicOutput, SymbolicLinkStaysAndItsTargetIsReplaced)
 TEST_F(AtomicOutput, SkimFailureAndClosedPipeKeepThePreviousOutput)
 {
     fs::rename(folder() / "out.root", folder() / "output.root");
-    ASSERT_EQ(run(built("make-example"), {"--events", "2000", "--compression", "101", "--quiet", "--output",
-                                          "example_RunIISummer20UL18.root"},
+    ASSERT_EQ(run(built("make-example"),
+                  {"--events", "2000", "--compression", "101", "--quiet", "--output",
+                   "example_RunIISummer20UL18.root"},
                   folder())
                   .exit_status,
               0);
 
-    const Outcome piped = run(built("skim"), {}, folder(), Stdout::BrokenPipe, [] { std::signal(SIGPIPE, SIG_DFL); });
+    const Outcome piped =
+        run(built("skim"), {}, folder(), Stdout::BrokenPipe, [] { std::signal(SIGPIPE, SIG_DFL); });
     EXPECT_EQ(piped.exit_status, 128 + SIGPIPE);
     EXPECT_THAT(names_in(folder()), ElementsAre("example_RunIISummer20UL18.root", "output.root"));
     EXPECT_EQ(read_bytes(folder() / "output.root"), kPrevious);
 
-    const Outcome failed = run(built("skim"), {}, folder(), Stdout::Captured, [] {
-        std::signal(SIGXFSZ, SIG_IGN);
-        const rlimit limit{8000, 8000};
-        ::setrlimit(RLIMIT_FSIZE, &limit);
-    });
+    const Outcome failed = run(built("skim"), {}, folder(), Stdout::Captured, size_limit(8000, true));
     EXPECT_EQ(failed.exit_status, 1);
     EXPECT_EQ(failed.err, "skim: output.root: write failed: File too large\n");
     EXPECT_THAT(names_in(folder()), ElementsAre("example_RunIISummer20UL18.root", "output.root"));

@@ -43,7 +43,8 @@ TEST(HostileNames, ControlBytesInNamesAndClassesAreEscaped)
     write_named_object(dir.file("evil.root"), kEvilClass, kEvilName);
     const Outcome dump = run(built("treedump"), {"evil.root", kEvilName}, dir.path());
     EXPECT_EQ(dump.exit_status, 1);
-    EXPECT_EQ(dump.err, "treedump: evil.root: tree evil\\x0a\\x1b[2J\\x0d: is a TH1D\\x1b]0;owned\\x07, not a TTree\n");
+    EXPECT_EQ(dump.err,
+              "treedump: evil.root: tree evil\\x0a\\x1b[2J\\x0d: is a TH1D\\x1b]0;owned\\x07, not a TTree\n");
 
     // The skim, given an Events object of that class.
     write_named_object(dir.file("example_RunIISummer20UL18.root"), kEvilClass, "Events");

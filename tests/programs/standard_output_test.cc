@@ -25,13 +25,17 @@ std::string read_bytes(const fs::path& path)
 }
 
 // Fixed time stamps and UUID: equal content gives equal bytes.
-void reproducible() { ::setenv("SOURCE_DATE_EPOCH", "1700000000", 1); }
+void reproducible()
+{
+    ::setenv("SOURCE_DATE_EPOCH", "1700000000", 1);
+}
 
 TEST(StandardOutput, LostOutputIsAnErrorAndTheSkimOutputIsStillWhole)
 {
     testutil::ScratchDir dir;
-    ASSERT_EQ(run(built("make-example"), {"--events", "1500", "--compression", "101", "--quiet", "--output",
-                                          "example_RunIISummer20UL18.root"},
+    ASSERT_EQ(run(built("make-example"),
+                  {"--events", "1500", "--compression", "101", "--quiet", "--output",
+                   "example_RunIISummer20UL18.root"},
                   dir.path())
                   .exit_status,
               0);
