@@ -20,6 +20,25 @@
 
 namespace cli {
 
+// A program started with a standard stream closed would hand its number to the next file
+// opened (shared libraries open and duplicate descriptors before main), and messages would
+// land in that file. Each closed stream gets /dev/null opened read-only in its place before
+// anything else runs: writes then fail as on a closed stream (and are reported at the end).
+inline void reserve_closed_standard_streams(int, char**, char**)
+{
+    for (int fd = 0; fd < 3; ++fd) {
+        if (::fcntl(fd, F_GETFD) >= 0 || errno != EBADF) continue;
+        const int null = ::open("/dev/null", O_RDONLY);
+        if (null > fd) {
+            ::dup2(null, fd);
+            ::close(null);
+        }
+    }
+}
+// Run from the executable's pre-initialisation array: before any library's constructors.
+[[gnu::used, gnu::section(".preinit_array")]] static void (*const reserve_standard_streams_at_start)(
+    int, char**, char**) = reserve_closed_standard_streams;
+
 inline bool is_help(std::string_view arg)
 {
     return arg == "--help" || arg == "-h";

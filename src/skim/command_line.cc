@@ -37,6 +37,8 @@ CommandLine parse_command_line(std::span<const char* const> arguments)
             if (name.empty()) throw UsageError("option -o needs a file name");
             if (output_given) throw UsageError("option -o given twice");
             output_given = true;
+            if (name.find("://") != std::string_view::npos)
+                throw UsageError("the output must be a local file: " + std::string(name));
             line.output = name;
         } else {
             throw UsageError("unknown option '" + std::string(argument) + "' (see skim --help)");

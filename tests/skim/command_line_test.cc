@@ -107,6 +107,7 @@ TEST(CommandLineParse, OptionsAndInputs)
     EXPECT_THROW(parse({"-o", "", "a.root"}), UsageError);
     EXPECT_THROW(parse({"-o", "x.root", "-o", "y.root", "a.root"}), UsageError);
     EXPECT_THROW(parse({"-o", "x.root"}), UsageError);
+    EXPECT_THROW(parse({"-o", "root://host//out.root", "a.root"}), UsageError);
 }
 
 // The program itself: usage errors and help touch nothing in the folder.

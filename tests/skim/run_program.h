@@ -1,7 +1,9 @@
 #pragma once
 // Runs a program with `arguments` in a given folder with its standard output and error on
 // pipes (so it is not a terminal), and collects both and the exit status. `in_child` runs
-// in the child just before exec (to set resource limits or signal dispositions).
+// in the child just before exec (to set resource limits, signal dispositions or the
+// environment); `on_output` is called with the standard output so far each time more
+// arrives, so a test can act at a given point of the run.
 #include <fcntl.h>
 #include <poll.h>
 #include <sys/wait.h>
@@ -25,7 +27,8 @@ struct RunResult {
 
 inline RunResult run_program(const std::string& program, const std::string& folder,
                              const std::function<void()>& in_child = {},
-                             const std::vector<std::string>& arguments = {})
+                             const std::vector<std::string>& arguments = {},
+                             const std::function<void(const std::string& out)>& on_output = {})
 {
     std::vector<char*> argv{const_cast<char*>(program.c_str())};
     for (const std::string& a : arguments) argv.push_back(const_cast<char*>(a.c_str()));
@@ -61,6 +64,7 @@ inline RunResult run_program(const std::string& program, const std::string& fold
             const ssize_t n = ::read(fds[i].fd, buf, sizeof buf);
             if (n > 0) {
                 sinks[i]->append(buf, static_cast<size_t>(n));
+                if (i == 0 && on_output) on_output(result.out);
             } else if (n == 0 || errno != EINTR) {
                 ::close(fds[i].fd);
                 fds[i].fd = -1;
@@ -77,6 +81,9 @@ inline RunResult run_program(const std::string& program, const std::string& fold
 }
 
 // The skim as built beside these tests.
-inline std::string skim_program() { return std::string(SKIM_BUILD_DIR) + "/skim"; }
+inline std::string skim_program()
+{
+    return std::string(SKIM_BUILD_DIR) + "/skim";
+}
 
 }  // namespace skimtest
