@@ -5,6 +5,7 @@
 //  - any other error: "PROGRAM: MESSAGE", one printable line on standard error, exit 1;
 //  - at the end, output lost on standard output (closed, full device, broken pipe with
 //    SIGPIPE ignored) is an error too: one line, exit status 1, as the standard tools do.
+// Include it from a program's main file only (it adds a start-up step to the executable).
 #include <fcntl.h>
 #include <unistd.h>
 
