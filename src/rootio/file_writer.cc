@@ -1,7 +1,5 @@
 #include "rootio/file_writer.h"
 
-#include <fcntl.h>
-#include <sys/stat.h>
 #include <unistd.h>
 
 #include <algorithm>
@@ -16,6 +14,7 @@
 #include <random>
 
 #include "rootio/error.h"
+#include "rootio/output_file.h"
 #include "rootio/streamer_info.h"
 #include "rootio/threads.h"
 
@@ -112,23 +111,20 @@ void fixed_uuid(std::time_t seed, std::array<uint8_t, 16>& uuid)
 // fKeylen is 16 bits wide: names and titles must leave the key header below that.
 int16_t checked_keylen(int keylen, const std::string& path, std::string_view what)
 {
-    if (keylen > INT16_MAX) fail(path, what, "name and title too long for a key (" + std::to_string(keylen) + " bytes)");
+    if (keylen > INT16_MAX) fail(path, printable(what), "name and title too long for a key (" + std::to_string(keylen) + " bytes)");
     return static_cast<int16_t>(keylen);
 }
 
 int32_t checked_nbytes(int64_t n, const std::string& path, std::string_view what)
 {
-    if (n > INT32_MAX) fail(path, what, "record of " + std::to_string(n) + " bytes exceeds the 2 GiB record limit");
+    if (n > INT32_MAX) fail(path, printable(what), "record of " + std::to_string(n) + " bytes exceeds the 2 GiB record limit");
     return static_cast<int32_t>(n);
 }
 
 }  // namespace
 
 struct FileWriter::State {
-    int fd = -1;
-    bool regular = false;  // only a regular file is removed on failure
-    dev_t dev = 0;
-    ino_t ino = 0;
+    std::optional<OutputFile> out;
 
     // Bytes not yet written, starting at file offset pending_start.
     std::vector<uint8_t> pending;
@@ -173,18 +169,7 @@ FileWriter::FileWriter(std::string path, int compression, std::string title)
 {
     State& st = *state_;
     st.compressor = std::make_unique<Compressor>(compression_);
-    st.fd = ::open(path_.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0666);
-    if (st.fd < 0) fail_sys("cannot create", errno);
-    struct stat sb{};
-    if (::fstat(st.fd, &sb) != 0) {
-        const int err = errno;
-        ::close(st.fd);
-        st.fd = -1;
-        fail_sys("cannot stat", err);
-    }
-    st.regular = S_ISREG(sb.st_mode);
-    st.dev = sb.st_dev;
-    st.ino = sb.st_ino;
+    st.out.emplace(path_);
 
     // Nothing below should fail; if it does, the file just created must not stay behind.
     try {
@@ -239,8 +224,8 @@ void FileWriter::fail_write(int err)
 
 void FileWriter::check_writable(std::string_view object) const
 {
-    if (closed_) fail(path_, object, "written after the file was closed");
-    if (state_->fd < 0) fail(path_, object, "file was discarded after an earlier failure");
+    if (closed_) fail(path_, printable(object), "written after the file was closed");
+    if (!state_->out->is_open()) fail(path_, printable(object), "file was discarded after an earlier failure");
 }
 
 void FileWriter::discard() noexcept
@@ -250,22 +235,16 @@ void FileWriter::discard() noexcept
     if (st.pipeline) {
         try {
             st.pipeline->clear();
-        } catch (...) {  // the descriptor must be closed and the file removed regardless
+        } catch (...) {  // the file must be removed regardless
         }
     }
-    if (st.fd < 0) return;
-    // Remove the file only while the path still names it (not a file put there since).
-    struct stat sb{};
-    if (st.regular && ::stat(path_.c_str(), &sb) == 0 && sb.st_dev == st.dev && sb.st_ino == st.ino)
-        ::unlink(path_.c_str());
-    ::close(st.fd);
-    st.fd = -1;
+    if (st.out) st.out->discard();
 }
 
 void FileWriter::write_at(int64_t offset, std::span<const uint8_t> bytes)
 {
     while (!bytes.empty()) {
-        const ssize_t n = ::pwrite(state_->fd, bytes.data(), bytes.size(), static_cast<off_t>(offset));
+        const ssize_t n = ::pwrite(state_->out->fd(), bytes.data(), bytes.size(), static_cast<off_t>(offset));
         if (n < 0 && errno == EINTR) continue;
         if (n < 0) fail_write(errno);
         if (n == 0) fail_write(ENOSPC);
@@ -340,7 +319,7 @@ void FileWriter::queue_basket(BasketOwner& owner, int tag, std::string_view bran
                               int compression)
 {
     check_writable(branch_name);
-    if (basket_header.size() != kBasketHeaderSize) fail(path_, branch_name, "basket header must be 19 bytes");
+    if (basket_header.size() != kBasketHeaderSize) fail(path_, printable(branch_name), "basket header must be 19 bytes");
     State& st = *state_;
     BasketPipeline& line = pipeline();
     while (line.full()) write_oldest_basket(true);
@@ -375,7 +354,7 @@ FileWriter::BasketWritten FileWriter::write_basket(std::string_view branch_name,
                                                    std::span<const uint8_t> payload, Compressor& compressor)
 {
     check_writable(branch_name);
-    if (basket_header.size() != kBasketHeaderSize) fail(path_, branch_name, "basket header must be 19 bytes");
+    if (basket_header.size() != kBasketHeaderSize) fail(path_, printable(branch_name), "basket header must be 19 bytes");
     flush_baskets();
     State& st = *state_;
     const bool zipped = compressor.compress(payload, st.zipped);
@@ -423,7 +402,7 @@ bool FileWriter::write_oldest_basket(bool wait)
 
 int64_t FileWriter::end()
 {
-    if (!closed_ && state_->fd >= 0) flush_baskets();
+    if (!closed_ && state_->out->is_open()) flush_baskets();
     return end_;
 }
 
@@ -432,7 +411,12 @@ int64_t FileWriter::append_record_copy(std::span<const uint8_t> records)
     check_writable("copied records");
     flush_baskets();
     const int64_t seek = allocate(static_cast<int64_t>(records.size()));
-    append_record(records, {});
+    // Straight to the file: the caller's buffer is still in cache, a copy into the pending
+    // buffer would only add one.
+    State& st = *state_;
+    flush_pending();
+    write_at(st.pending_start, records);
+    st.pending_start += static_cast<int64_t>(records.size());
     return seek;
 }
 
@@ -468,7 +452,7 @@ void FileWriter::write_object(std::string_view class_name, std::string_view name
 
 void FileWriter::note_class(std::string_view class_name)
 {
-    if (!has_streamer_info(class_name)) fail(path_, class_name, "no streamer info for this class");
+    if (!has_streamer_info(class_name)) fail(path_, printable(class_name), "no streamer info for this class");
     auto& classes = state_->classes;
     if (std::find(classes.begin(), classes.end(), class_name) == classes.end()) classes.emplace_back(class_name);
 }
@@ -635,29 +619,11 @@ void FileWriter::close()
 {
     if (closed_) return;
     State& st = *state_;
-    if (st.fd < 0) fail(path_, "", "file was discarded after an earlier failure");
+    if (!st.out->is_open()) fail(path_, "", "file was discarded after an earlier failure");
     try {
         flush_baskets();
         write_closing_records();
-        if (::fsync(st.fd) != 0 && errno != EINVAL && errno != EROFS) fail_sys("cannot sync", errno);
-        if (st.regular) {
-            // Data written to a file removed (or replaced) under us would be lost silently.
-            struct stat open_sb{}, path_sb{};
-            if (::fstat(st.fd, &open_sb) != 0) fail_sys("cannot stat", errno);
-            if (open_sb.st_nlink == 0 || ::stat(path_.c_str(), &path_sb) != 0 || path_sb.st_dev != st.dev ||
-                path_sb.st_ino != st.ino)
-                fail(path_, "", "file was removed or replaced while being written");
-        }
-        const int fd = st.fd;
-        st.fd = -1;
-        if (::close(fd) != 0) {
-            const int err = errno;
-            st.fd = -1;
-            struct stat sb{};
-            if (st.regular && ::stat(path_.c_str(), &sb) == 0 && sb.st_dev == st.dev && sb.st_ino == st.ino)
-                ::unlink(path_.c_str());
-            fail_sys("close failed", err);
-        }
+        st.out->commit();
         closed_ = true;
     } catch (...) {
         discard();
