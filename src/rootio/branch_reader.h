@@ -1,15 +1,18 @@
 #pragma once
 // Baskets -> entry bytes for one branch. Keeps the current basket decompressed and its
 // buffers reused; entries read in order find their basket in O(1) amortised. Reading one
-// branch never touches another branch's baskets.
+// branch never touches another branch's baskets. With a read cache, a basket the cache
+// read ahead is taken from it instead of being read and decompressed here.
 #include <cstdint>
 #include <memory>
 #include <span>
 #include <string>
 #include <vector>
 
+#include "rootio/basket_record.h"
 #include "rootio/bytes.h"
 #include "rootio/root_file.h"
+#include "rootio/read_cache.h"
 #include "rootio/tree_model.h"
 
 namespace rootio {
@@ -18,8 +21,22 @@ class BranchReader {
 public:
     // `file` and `tree` must outlive the reader. Throws RootError for an unsupported branch.
     BranchReader(const RootFile& file, const TreeInfo& tree, int branch_index);
+    ~BranchReader();
+    BranchReader(const BranchReader&) = delete;
+    BranchReader& operator=(const BranchReader&) = delete;
 
     const BranchInfo& info() const { return *branch_; }
+    int branch_index() const { return index_; }
+
+    // Takes baskets from `cache` (of the same file and tree) from now on; nullptr: no cache.
+    // The cache must outlive the reader or be replaced before it goes.
+    void use_cache(ReadCache* cache);
+
+    // Whether the loaded basket holds `entry`, which basket that is, and which on-disk basket
+    // holds `entry` (-1 when none does or the entry is in an embedded basket).
+    bool holds(int64_t entry) const { return entry >= first_ && entry < end_; }
+    int loaded_basket() const { return basket_; }
+    int disk_basket_for(int64_t entry) const;
 
     // The entry's elements as stored: big-endian, back to back (one element for a scalar,
     // len for x[len], count * len for x[n]). Valid until the next call on this reader.
@@ -32,7 +49,8 @@ public:
 
 private:
     void load_basket_for(int64_t entry);
-    void load_disk_basket(int index);
+    void read_disk_basket(int index);
+    void use_disk_basket(int index);
     void load_embedded_basket(const EmbeddedBasket& basket);
     // Entry starts from the count branch, for baskets that store no offset array.
     void generate_offsets(int64_t first_entry, int32_t entries);
@@ -42,6 +60,8 @@ private:
     const RootFile* file_;
     const TreeInfo* tree_;
     const BranchInfo* branch_;
+    int index_;
+    ReadCache* cache_ = nullptr;
     std::string context_;                 // "branch NAME of tree TREE"
     std::string reader_context_;          // "FILE: branch NAME of tree TREE"
     // Every basket, on disk then embedded: basket i holds entries [seg_first_[i], seg_end_[i]).
@@ -51,9 +71,7 @@ private:
     int64_t first_ = 0;
     int64_t end_ = 0;
     int basket_ = -1;                     // index of the loaded basket (on disk or embedded)
-    KeyHeader key_;                       // key of the loaded basket (strings reused)
-    ByteBuffer raw_;                      // the record as read from disk (reused)
-    ByteBuffer payload_;                  // decompressed payload (reused)
+    BasketRecord record_;                 // the loaded disk basket (buffers reused)
     std::span<const uint8_t> data_;       // entry data of the current basket
     std::vector<int32_t> offsets_;        // entry starts within data_, plus the end (reused)
     bool variable_ = false;               // entries located through offsets_
