@@ -77,7 +77,7 @@ TTree::~TTree()
     while (!fAddressUsers.empty()) Unlink(fAddressUsers.back());
     while (!fAddressProviders.empty()) fAddressProviders.back()->Unlink(this);
     if (fDirectory) fDirectory->Remove(this);
-    fBranches.Clear();  // the readers leave the cache before it goes
+    fBranches.Clear();
 }
 
 // Drops every link between input tree `this` and output tree `output`.
@@ -149,8 +149,6 @@ Int_t TTree::SetCacheSize(Long64_t cachesize)
     fCacheSize = cachesize < 0 ? kDefaultCacheSize : cachesize;
     if (IsOutput() || !fSource) return 0;
     if (fCache && fCache->size_bytes() == fCacheSize) return 0;
-    for (TObject* obj : fBranches)
-        if (auto* branch = static_cast<TBranch*>(obj); branch->fReader) branch->fReader->use_cache(nullptr);
     fCache.reset();
     if (fCacheSize > 0)
         fCache = std::make_unique<rootio::ReadCache>(*fSource, fInfo, fCacheSize, fCacheLearnEntries,

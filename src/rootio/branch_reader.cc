@@ -50,14 +50,6 @@ BranchReader::BranchReader(const RootFile& file, const TreeInfo& tree, int branc
     }
 }
 
-BranchReader::~BranchReader() { use_cache(nullptr); }
-
-void BranchReader::use_cache(ReadCache* cache)
-{
-    if (cache_) cache_->forget(*this);
-    cache_ = cache;
-}
-
 int BranchReader::disk_basket_for(int64_t entry) const
 {
     const auto it = std::upper_bound(seg_first_.begin(), seg_first_.end(), entry);
@@ -102,6 +94,7 @@ void BranchReader::load_basket_for(int64_t entry)
                         std::to_string(entry) + ")");
     }
     basket_ = index;
+    if (cache_) cache_->loaded(index_, index);
     first_ = seg_first_[static_cast<size_t>(index)];
     end_ = seg_end_[static_cast<size_t>(index)];
 }

@@ -21,16 +21,13 @@ class BranchReader {
 public:
     // `file` and `tree` must outlive the reader. Throws RootError for an unsupported branch.
     BranchReader(const RootFile& file, const TreeInfo& tree, int branch_index);
-    ~BranchReader();
-    BranchReader(const BranchReader&) = delete;
-    BranchReader& operator=(const BranchReader&) = delete;
 
     const BranchInfo& info() const { return *branch_; }
     int branch_index() const { return index_; }
 
     // Takes baskets from `cache` (of the same file and tree) from now on; nullptr: no cache.
-    // The cache must outlive the reader or be replaced before it goes.
-    void use_cache(ReadCache* cache);
+    // The cache must outlive the reader's reads.
+    void use_cache(ReadCache* cache) { cache_ = cache; }
 
     // Whether the loaded basket holds `entry`, which basket that is, and which on-disk basket
     // holds `entry` (-1 when none does or the entry is in an embedded basket).

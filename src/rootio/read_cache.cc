@@ -21,6 +21,9 @@ ReadCache::ReadCache(const RootFile& file, const TreeInfo& tree, int64_t size_by
         expansion_.push_back(std::max(1.0, ratio));
     }
     pending_.resize(tree.branches.size());
+    free_.resize(tree.branches.size());
+    is_learned_.resize(tree.branches.size());
+    loaded_.assign(tree.branches.size(), -1);
     restart_learning(learn_entries);
 }
 
@@ -38,11 +41,12 @@ void ReadCache::restart_learning(int entries)
     learn_entries_ = std::max(1, entries);
     learn_end_ = -1;
     learned_.clear();
+    std::fill(is_learned_.begin(), is_learned_.end(), 0);
     next_trigger_ = INT64_MAX;
     fetched_until_ = 0;
 }
 
-void ReadCache::learn(BranchReader& reader, int64_t entry)
+void ReadCache::learn(int branch, int64_t entry)
 {
     if (learn_end_ < 0) learn_end_ = entry + learn_entries_;
     if (entry >= learn_end_) {
@@ -50,12 +54,10 @@ void ReadCache::learn(BranchReader& reader, int64_t entry)
         read_ahead(entry);
         return;
     }
-    if (std::find(learned_.begin(), learned_.end(), &reader) == learned_.end()) learned_.push_back(&reader);
-}
-
-void ReadCache::forget(const BranchReader& reader)
-{
-    std::erase(learned_, &reader);
+    if (!is_learned_[static_cast<size_t>(branch)]) {
+        is_learned_[static_cast<size_t>(branch)] = 1;
+        learned_.push_back(branch);
+    }
 }
 
 void ReadCache::advance(int64_t entry)
@@ -72,8 +74,8 @@ void ReadCache::read_ahead(int64_t entry)
     next_trigger_ = end;
     if (from < to) {
         wanted_.clear();
-        for (const BranchReader* reader : learned_)
-            if (!want_baskets(*reader, from, to)) break;
+        for (const int branch : learned_)
+            if (!want_baskets(branch, from, to)) break;
         fetch_wanted();
     }
     fetched_until_ = std::max(fetched_until_, to);
@@ -86,8 +88,8 @@ int64_t ReadCache::cluster_end(int64_t entry) const
     const int64_t entries = tree_->entries;
     if (tree_->auto_flush > 0) return std::min(entries, (entry / tree_->auto_flush + 1) * tree_->auto_flush);
     int64_t end = entries;
-    for (const BranchReader* reader : learned_) {
-        const BranchInfo& b = reader->info();
+    for (const int branch : learned_) {
+        const BranchInfo& b = tree_->branches[static_cast<size_t>(branch)];
         const auto table =
             std::span<const int64_t>(b.basket_entry).first(static_cast<size_t>(b.write_basket()) + 1);
         const auto next = std::upper_bound(table.begin(), table.end(), entry);
@@ -96,17 +98,17 @@ int64_t ReadCache::cluster_end(int64_t entry) const
     return std::max(end, entry + 1);
 }
 
-bool ReadCache::want_baskets(const BranchReader& reader, int64_t from, int64_t to)
+bool ReadCache::want_baskets(int branch, int64_t from, int64_t to)
 {
-    const BranchInfo& b = reader.info();
+    const BranchInfo& b = tree_->branches[static_cast<size_t>(branch)];
     const int count = b.write_basket();
     if (count == 0 || b.basket_entry.size() != static_cast<size_t>(count) + 1) return true;
     const auto first = std::upper_bound(b.basket_entry.begin(), b.basket_entry.begin() + count, from);
     for (int i = std::max(0, static_cast<int>(first - b.basket_entry.begin()) - 1);
          i < count && b.basket_entry[static_cast<size_t>(i)] < to; ++i) {
         if (b.basket_entry[static_cast<size_t>(i) + 1] <= from) continue;
-        if (i == reader.loaded_basket() || held(reader.branch_index(), i)) continue;
-        if (!want(reader.branch_index(), i)) return false;
+        if (i == loaded_[static_cast<size_t>(branch)] || held(branch, i)) continue;
+        if (!want(branch, i)) return false;
     }
     return true;
 }
@@ -140,8 +142,7 @@ void ReadCache::fetch_wanted()
     for (const Want& w : wanted_) {
         const BranchInfo& b = tree_->branches[static_cast<size_t>(w.branch)];
         const auto i = static_cast<size_t>(w.basket);
-        Slot* slot = acquire();
-        slot->branch = w.branch;
+        Slot* slot = acquire(w.branch);
         slot->basket = w.basket;
         slot->expected_entries = b.basket_entry[i + 1] - b.basket_entry[i];
         slot->held_bytes = w.bytes;
@@ -249,14 +250,16 @@ void ReadCache::prepare_entry(std::span<BranchReader* const> readers, int64_t en
     fetch_wanted();
 }
 
-ReadCache::Slot* ReadCache::acquire()
+ReadCache::Slot* ReadCache::acquire(int branch)
 {
-    if (free_.empty()) {
+    auto& free = free_[static_cast<size_t>(branch)];
+    if (free.empty()) {
         slots_.push_back(std::make_unique<Slot>());
+        slots_.back()->branch = branch;
         return slots_.back().get();
     }
-    Slot* slot = free_.back();
-    free_.pop_back();
+    Slot* slot = free.back();
+    free.pop_back();
     return slot;
 }
 
@@ -273,7 +276,7 @@ void ReadCache::release(Slot* slot)
     held_bytes_ -= slot->held_bytes;
     slot->held_bytes = 0;
     slot->error = nullptr;
-    free_.push_back(slot);
+    free_[static_cast<size_t>(slot->branch)].push_back(slot);
 }
 
 }  // namespace rootio

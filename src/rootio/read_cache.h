@@ -48,11 +48,11 @@ public:
     void restart_learning(int entries);
     bool learning() const { return learning_; }
 
-    // While learning: `reader` reads `entry` by itself. The first entry past the learning
-    // window ends learning and reads ahead.
-    void learn(BranchReader& reader, int64_t entry);
-    // `reader` is going away: it is no longer read ahead.
-    void forget(const BranchReader& reader);
+    // While learning: the loop reads `entry` of `branch` by itself. The first entry past the
+    // learning window ends learning and reads ahead.
+    void learn(int branch, int64_t entry);
+    // The reader of `branch` has loaded basket `basket` (so it is not read ahead again).
+    void loaded(int branch, int basket) { loaded_[static_cast<size_t>(branch)] = basket; }
 
     // A reader is about to load a basket for `entry`: reads ahead when the loop has entered
     // a new cluster.
@@ -90,9 +90,9 @@ private:
 
     void read_ahead(int64_t entry);
     int64_t cluster_end(int64_t entry) const;
-    // Adds the baskets of the reader's branch overlapping [from, to) that neither the reader
-    // nor the cache holds to the batch; false once the size bound is reached.
-    bool want_baskets(const BranchReader& reader, int64_t from, int64_t to);
+    // Adds the baskets of `branch` overlapping [from, to) that neither its reader nor the
+    // cache holds to the batch; false once the size bound is reached.
+    bool want_baskets(int branch, int64_t from, int64_t to);
     bool want(int branch, int basket);
     bool held(int branch, int basket) const;
     void fetch_wanted();
@@ -102,7 +102,7 @@ private:
     bool claim_and_decode(Slot& slot);
     void wait_until_decoded(Slot& slot);
     void release(Slot* slot);
-    Slot* acquire();
+    Slot* acquire(int branch);
 
     const RootFile* file_;
     const TreeInfo* tree_;
@@ -113,14 +113,18 @@ private:
 
     bool learning_ = true;
     int learn_entries_;
-    int64_t learn_end_ = -1;              // first entry past the learning window
-    std::vector<BranchReader*> learned_;  // readers read ahead, in the order first read
-    int64_t next_trigger_ = INT64_MAX;    // entering this entry's cluster reads further
-    int64_t fetched_until_ = 0;           // learned baskets before this entry were wanted
+    int64_t learn_end_ = -1;            // first entry past the learning window
+    std::vector<int> learned_;          // branches read ahead, in the order first read
+    std::vector<char> is_learned_;      // per branch
+    std::vector<int> loaded_;           // per branch: the basket its reader holds, or -1
+    int64_t next_trigger_ = INT64_MAX;  // entering this entry's cluster reads further
+    int64_t fetched_until_ = 0;         // learned baskets before this entry were wanted
 
     std::vector<std::vector<Slot*>> pending_;   // per branch: baskets held, by basket index
     std::vector<std::unique_ptr<Slot>> slots_;  // every slot ever made
-    std::vector<Slot*> free_;
+    // Per branch: slots not in use. A slot serves one branch only, so the buffers it swaps
+    // with that branch's reader are already the right size once warm.
+    std::vector<std::vector<Slot*>> free_;
     std::vector<Want> wanted_;       // the batch being put together (reused)
     std::vector<Slot*> batch_;       // its slots (reused)
     std::vector<ByteRange> ranges_;  // its ranges (reused)
