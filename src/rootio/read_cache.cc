@@ -4,6 +4,7 @@
 
 #include "rootio/branch_reader.h"
 #include "rootio/error.h"
+#include "rootio/task_handoff.h"
 #include "rootio/threads.h"
 
 namespace rootio {
@@ -176,12 +177,16 @@ void ReadCache::submit(std::span<Slot* const> slots)
                   [](const Slot* s) { return s->state.load(std::memory_order_relaxed) != kQueued; });
     submitted_.insert(submitted_.end(), slots.begin(), slots.end());
     worker_arena().execute([this, slots] {
-        for (Slot* slot : slots)
-            workers_.run([this, slot] {
+        for (Slot* slot : slots) {
+            auto task = workers_.defer([this, slot] {
+                task_handoff_acquire();
                 int queued = kQueued;
                 if (slot->state.compare_exchange_strong(queued, kRunning, std::memory_order_acq_rel))
                     decode(*slot, worker_decompressors_.local());
             });
+            task_handoff_release();
+            workers_.run(std::move(task));
+        }
     });
 }
 
