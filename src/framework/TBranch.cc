@@ -38,7 +38,10 @@ rootio::BranchReader& TBranch::Reader()
 Int_t TBranch::GetEntry(Long64_t entry, Int_t getall)
 {
     if (fTree->IsOutput()) return 0;  // an output branch holds no entries to read back
-    if (entry != fReadEntry && fTree->fCache && fTree->fCache->learning()) fTree->fCache->learn(fIndex, entry);
+    if (entry != fReadEntry && fTree->fCache && fTree->fCache->learning()) {
+        Reader();  // a branch that cannot be read is not learned
+        fTree->fCache->learn(fIndex, entry);
+    }
     return Read(entry);
 }
 

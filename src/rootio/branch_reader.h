@@ -29,10 +29,9 @@ public:
     // The cache must outlive the reader's reads.
     void use_cache(ReadCache* cache) { cache_ = cache; }
 
-    // Whether the loaded basket holds `entry`, which basket that is, and which on-disk basket
-    // holds `entry` (-1 when none does or the entry is in an embedded basket).
+    // Whether the loaded basket holds `entry`, and which on-disk basket holds it (-1 when
+    // none does or the entry is in an embedded basket).
     bool holds(int64_t entry) const { return entry >= first_ && entry < end_; }
-    int loaded_basket() const { return basket_; }
     int disk_basket_for(int64_t entry) const;
 
     // The entry's elements as stored: big-endian, back to back (one element for a scalar,

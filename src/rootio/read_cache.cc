@@ -103,7 +103,9 @@ bool ReadCache::want_baskets(int branch, int64_t from, int64_t to)
 {
     const BranchInfo& b = tree_->branches[static_cast<size_t>(branch)];
     const int count = b.write_basket();
-    if (count == 0 || b.basket_entry.size() != static_cast<size_t>(count) + 1) return true;
+    if (count == 0 || b.basket_entry.size() != static_cast<size_t>(count) + 1 ||
+        b.basket_bytes.size() != static_cast<size_t>(count))
+        return true;  // tables its reader refuses
     const auto first = std::upper_bound(b.basket_entry.begin(), b.basket_entry.begin() + count, from);
     for (int i = std::max(0, static_cast<int>(first - b.basket_entry.begin()) - 1);
          i < count && b.basket_entry[static_cast<size_t>(i)] < to; ++i) {
