@@ -95,7 +95,6 @@ protected:
         for (int64_t i = seek + nbytes - 6; i < seek + nbytes; ++i) bytes[static_cast<size_t>(i)] ^= 0x5a;
         write_bytes(input(), bytes);
     }
-    ThreadRun fail_alike_at_every_thread_count(const std::string& branch, int basket);
     testutil::ScratchDir dir;
 };
 
@@ -139,17 +138,20 @@ TEST_F(SkimThreads, ADamagedBasketNoSelectedEventNeedsDoesNotFailTheRun)
     }
 }
 
-// Damages the basket of an input where every 97th entry passes, and runs the skim at 1, 2
-// and 4 threads: each run fails with the same message, the same standard output and no
-// output file. Returns the one-thread run.
-ThreadRun SkimThreads::fail_alike_at_every_thread_count(const std::string& branch, int basket)
+// Jet_btagDeepFlavB's basket 1 is fetched for the first selected entry of cluster 1, 485
+// (every 97th entry passes): each thread count fails there with the same message, the same
+// standard output and no output file.
+TEST_F(SkimThreads, ADamagedBasketASelectedEventNeedsFailsTheSameWayAtEveryThreadCount)
 {
     FileOptions opt;
     opt.cluster = kCluster;
     write_event_file(input(), events_passing_every(3 * kCluster, 97, 1), opt);
-    damage_basket(branch, basket);
+    damage_basket("Jet_btagDeepFlavB", 1);
     const ThreadRun one = run_with_threads(dir, input(), 1);
     EXPECT_EQ(one.result.exit_status, 1);
+    EXPECT_EQ(one.result.err.rfind(std::string("skim: ") + kInputName + ": branch Jet_btagDeepFlavB", 0), 0u)
+        << one.result.err;
+    EXPECT_NE(one.result.err.find("entry 485)"), std::string::npos) << one.result.err;
     EXPECT_EQ(std::count(one.result.err.begin(), one.result.err.end(), '\n'), 1) << one.result.err;
     EXPECT_FALSE(one.output_exists);
     for (int threads : {2, 4}) {
@@ -161,26 +163,6 @@ ThreadRun SkimThreads::fail_alike_at_every_thread_count(const std::string& branc
         EXPECT_EQ(run.result.out, one.result.out);
         EXPECT_FALSE(run.output_exists);
     }
-    return one;
-}
-
-// Fetched for the first selected entry of cluster 1, 485 (a multiple of 97).
-TEST_F(SkimThreads, ADamagedBasketASelectedEventNeedsFailsTheSameWayAtEveryThreadCount)
-{
-    const ThreadRun one = fail_alike_at_every_thread_count("Jet_btagDeepFlavB", 1);
-    EXPECT_EQ(one.result.err.rfind(std::string("skim: ") + kInputName + ": branch Jet_btagDeepFlavB", 0), 0u)
-        << one.result.err;
-    EXPECT_NE(one.result.err.find("entry 485)"), std::string::npos) << one.result.err;
-}
-
-// A selection branch's baskets are read ahead and decoded on the workers; the run fails at
-// the first entry that reads the damaged one (873: the first with an electron in cluster
-// 2), whoever decoded it.
-TEST_F(SkimThreads, ADamagedBasketTheSelectionReadsFailsAtItsFirstEntry)
-{
-    const ThreadRun one = fail_alike_at_every_thread_count("Electron_pt", 2);
-    EXPECT_NE(one.result.err.find("branch Electron_pt"), std::string::npos) << one.result.err;
-    EXPECT_NE(one.result.err.find("entry 873)"), std::string::npos) << one.result.err;
 }
 
 }  // namespace
