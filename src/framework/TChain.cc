@@ -3,6 +3,7 @@
 #include "rootio/error.h"
 #include "rootio/root_file.h"
 #include "rootio/tree_reader.h"
+#include "rootio/wildcard.h"
 
 TChain::TChain(const char* name, const char* title)
 {
@@ -16,13 +17,18 @@ TChain::~TChain() { delete fFile; }
 
 Int_t TChain::Add(const char* name, Long64_t nentries)
 {
-    auto* element = new TChainElement(GetName(), name, nentries);
-    fFiles.Add(element);
-    if (nentries <= 0) {
-        const auto file = rootio::RootFile::open(name);
-        element->SetNumberEntries(rootio::read_tree(*file, GetName()).entries);
+    const std::vector<std::string> names = rootio::expand_file_pattern(name);
+    // A count given applies to a single named file only; the files of a pattern count their own.
+    if ((names.size() != 1 || names[0] != name) && nentries > 0) nentries = kMaxEntries;
+    for (const std::string& file_name : names) {
+        auto* element = new TChainElement(GetName(), file_name.c_str(), nentries);
+        fFiles.Add(element);
+        if (nentries <= 0) {
+            const auto file = rootio::RootFile::open(file_name);
+            element->SetNumberEntries(rootio::read_tree(*file, GetName()).entries);
+        }
     }
-    return 1;
+    return static_cast<Int_t>(names.size());
 }
 
 Long64_t TChain::GetEntries() const

@@ -12,9 +12,10 @@ public:
 
     const char* ClassName() const override { return "TChain"; }
 
-    // Adds one file. With nentries at its default the file is not opened until its entry
-    // count is needed; a value <= 0 opens it now to count; any other value is taken as its
-    // count. Returns the number of files added. Wildcards in file names are not expanded.
+    // Adds one file, or every file a wildcard in the file-name part matches (in name
+    // order; none when nothing matches). With nentries at its default a file is not opened
+    // until its entry count is needed; a value <= 0 opens it now to count; any other value
+    // is taken as the count of a single named file. Returns the number of files added.
     virtual Int_t Add(const char* name, Long64_t nentries = TTree::kMaxEntries);
 
     TObjArray* GetListOfFiles() const { return &fFiles; }

@@ -9,40 +9,17 @@
 #include "TFile.h"
 #include "rootio/error.h"
 #include "rootio/threads.h"
+#include "rootio/wildcard.h"
 
 namespace {
 
 constexpr Long64_t kDefaultCacheSize = 30 * 1000 * 1000;
 
-// The framework's branch-name wildcards: * is any run and ? any one character, except '/';
-// the pattern must match the whole name.
-bool wildcard_match(std::string_view pattern, std::string_view name)
-{
-    size_t p = 0, n = 0;
-    size_t star = std::string_view::npos, resume = 0;
-    while (n < name.size()) {
-        if (p < pattern.size() && pattern[p] == '*') {
-            star = p++;
-            resume = n;
-        } else if (p < pattern.size() && name[n] != '/' && (pattern[p] == '?' || pattern[p] == name[n])) {
-            ++p;
-            ++n;
-        } else if (star != std::string_view::npos && name[resume] != '/') {
-            p = star + 1;
-            n = ++resume;
-        } else {
-            return false;
-        }
-    }
-    while (p < pattern.size() && pattern[p] == '*') ++p;
-    return p == pattern.size();
-}
-
 bool branch_matches(const char* bname, const TTree& tree, const TBranch& branch)
 {
     if (std::strcmp(bname, "*") == 0 || std::strcmp(bname, branch.GetName()) == 0) return true;
     const std::string longname = std::string(tree.GetName()) + "." + branch.GetName();
-    return longname == bname || wildcard_match(bname, branch.GetName());
+    return longname == bname || rootio::wildcard_match(bname, branch.GetName());
 }
 
 template <class T>

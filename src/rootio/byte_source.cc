@@ -2,6 +2,7 @@
 
 #include "rootio/error.h"
 #include "rootio/local_file_source.h"
+#include "rootio/xrootd_source.h"
 
 namespace rootio {
 
@@ -19,6 +20,7 @@ void ByteSource::read(std::span<const ByteRange> ranges, std::string_view contex
 
 std::unique_ptr<ByteSource> open_byte_source(const std::string& path)
 {
+    if (is_xrootd_url(path)) return XRootDSource::open(path);
     return LocalFileSource::open(path);
 }
 

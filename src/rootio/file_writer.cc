@@ -330,6 +330,19 @@ FileWriter::BasketWritten FileWriter::write_basket(std::string_view branch_name,
     return {seek, nbytes, objlen, keylen};
 }
 
+int64_t FileWriter::append_record_copy(std::span<const uint8_t> records)
+{
+    check_writable("copied records");
+    const int64_t seek = allocate(static_cast<int64_t>(records.size()));
+    // Straight to the file: the caller's buffer is still in cache, a copy into the pending
+    // buffer would only add one.
+    State& st = *state_;
+    flush_pending();
+    write_at(st.pending_start, records);
+    st.pending_start += static_cast<int64_t>(records.size());
+    return seek;
+}
+
 void FileWriter::write_object(std::string_view class_name, std::string_view name, std::string_view title,
                               const std::function<void(ByteWriter&, int keylen)>& stream)
 {

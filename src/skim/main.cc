@@ -1,13 +1,16 @@
-// The skim: copies the events of example_RunIISummer20UL18.root that pass the selection,
-// with the kept branches unchanged, into output.root.
+// The skim: copies the events of its inputs (example_RunIISummer20UL18.root when given
+// none) that pass the selection, with the kept branches unchanged, into its output
+// (output.root unless -o names another). See command_line.h.
 //
 // Errors: the framework layer throws where the framework would print and carry on with a
 // null or zombie object. Any error ends the run with one line on standard error naming the
 // file (and the entry, for a read inside the event loop), exit status 1, and no
-// output.root that could pass for a complete result.
+// output that could pass for a complete result. A command line that cannot be run ends it
+// with one line and exit status 2 before anything is opened.
 #include <cstdio>
 #include <filesystem>
 #include <iostream>
+#include <span>
 #include <stdexcept>
 #include <string>
 #include <vector>
@@ -18,11 +21,27 @@
 #include "TObjArray.h"
 #include "TString.h"
 #include "TTree.h"
+#include "command_line.h"
+#include "input_check.h"
+#include "input_list.h"
 #include "selection.h"
 #include "tqdm.h"
 
-int main()
+int main(int argc, char** argv)
 {
+    skim::CommandLine command_line;
+    try {
+        command_line = skim::parse_command_line(std::span<const char* const>(argv + 1, argc - 1));
+    } catch (const skim::UsageError& e) {
+        std::fprintf(stderr, "skim: %s\n", e.what());
+        return 2;
+    }
+    if (command_line.help) {
+        std::fputs(skim::usage_text(), stdout);
+        return 0;
+    }
+    const std::string& output_name = command_line.output;
+
     // Where the event loop is, for errors raised by the selection's bounds-tested reads.
     std::string current_file_name;
     long long current_entry = -1;
@@ -35,9 +54,7 @@ int main()
 
     try {
         chain = new TChain("Events", "");
-        chain->Add("example_RunIISummer20UL18.root");
-
-        output_file = new TFile("output.root", "RECREATE");
+        for (const std::string& input : command_line.inputs) chain->Add(input.c_str());
 
         chain->SetBranchStatus("*", 0);
         std::vector<TString> keep_branch_names = {
@@ -48,6 +65,10 @@ int main()
             "Flag*",     "SubJet*",   "HLT_*",      "Pileup*",     "fixedGridRhoFastjetAll",
         };
         for (const TString& branch_name : keep_branch_names) chain->SetBranchStatus(branch_name, 1);
+        // Every input is opened and checked before the output exists.
+        skim::check_chain_inputs(*chain);
+
+        output_file = new TFile(output_name.c_str(), "RECREATE");
 
         TTree* output_tree = chain->CloneTree(0);
 
@@ -116,7 +137,7 @@ int main()
     // Whatever was written of the output is not a result. Only a regular file is ours to
     // remove: a directory or device in its place was never written.
     std::error_code ignored;
-    if (std::filesystem::is_regular_file(std::filesystem::symlink_status("output.root", ignored)))
-        std::filesystem::remove("output.root", ignored);
+    if (std::filesystem::is_regular_file(std::filesystem::symlink_status(output_name, ignored)))
+        std::filesystem::remove(output_name, ignored);
     return 1;
 }

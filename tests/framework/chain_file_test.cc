@@ -4,6 +4,7 @@
 
 #include <fstream>
 #include <string>
+#include <vector>
 
 #include "TChain.h"
 #include "TFile.h"
@@ -67,6 +68,22 @@ TEST(Chain, AGivenEntryCountIsTakenAsIsAndANonPositiveOneOpensTheFile)
     chain.Add(a.c_str(), 0);
     EXPECT_EQ(chain.GetEntriesFast(), 35);
     EXPECT_EQ(chain.GetEntries(), 35);
+}
+
+TEST(Chain, AWildcardInTheFileNameAddsEveryMatchInNameOrder)
+{
+    testutil::ScratchDir dir;
+    for (const char* name : {"run2.root", "run10.root", "run1.root", "other.root"})
+        fwtest::write_sample_tree(dir.file(name), 4);
+    TChain chain("Events");
+    EXPECT_EQ(chain.Add(dir.file("run*.root").c_str(), 0), 3);
+    EXPECT_EQ(chain.Add(dir.file("run?.root").c_str(), 100), 2) << "a count is for one named file only";
+    EXPECT_EQ(chain.Add(dir.file("none*.root").c_str()), 0);
+    std::vector<std::string> titles;
+    for (TObject* element : *chain.GetListOfFiles()) titles.push_back(element->GetTitle());
+    EXPECT_EQ(titles, (std::vector<std::string>{dir.file("run1.root"), dir.file("run10.root"), dir.file("run2.root"),
+                                                dir.file("run1.root"), dir.file("run2.root")}));
+    EXPECT_EQ(chain.GetEntries(), 20);
 }
 
 TEST(Chain, MissingFileOrTreeIsReportedWhenTheChainNeedsIt)

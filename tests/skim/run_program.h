@@ -1,7 +1,9 @@
 #pragma once
-// Runs a program in a given folder with its standard output and error on pipes (so it is
-// not a terminal), and collects both and the exit status. `in_child` runs in the child
-// just before exec (to set resource limits or signal dispositions).
+// Runs a program with `arguments` in a given folder with its standard output and error on
+// pipes (so it is not a terminal), and collects both and the exit status. `in_child` runs
+// in the child just before exec (to set resource limits, signal dispositions or the
+// environment); `on_output` is called with the standard output so far each time more
+// arrives, so a test can act at a given point of the run.
 #include <fcntl.h>
 #include <poll.h>
 #include <sys/wait.h>
@@ -12,6 +14,7 @@
 #include <functional>
 #include <stdexcept>
 #include <string>
+#include <vector>
 
 namespace skimtest {
 
@@ -23,8 +26,13 @@ struct RunResult {
 };
 
 inline RunResult run_program(const std::string& program, const std::string& folder,
-                             const std::function<void()>& in_child = {})
+                             const std::function<void()>& in_child = {},
+                             const std::vector<std::string>& arguments = {},
+                             const std::function<void(const std::string& out)>& on_output = {})
 {
+    std::vector<char*> argv{const_cast<char*>(program.c_str())};
+    for (const std::string& a : arguments) argv.push_back(const_cast<char*>(a.c_str()));
+    argv.push_back(nullptr);
     int out_pipe[2], err_pipe[2];
     if (::pipe2(out_pipe, O_CLOEXEC) != 0 || ::pipe2(err_pipe, O_CLOEXEC) != 0)
         throw std::runtime_error("pipe failed");
@@ -35,7 +43,7 @@ inline RunResult run_program(const std::string& program, const std::string& fold
         ::dup2(err_pipe[1], 2);
         if (::chdir(folder.c_str()) != 0) ::_exit(126);
         if (in_child) in_child();
-        ::execl(program.c_str(), program.c_str(), static_cast<char*>(nullptr));
+        ::execv(program.c_str(), argv.data());
         ::_exit(127);
     }
     ::close(out_pipe[1]);
@@ -56,6 +64,7 @@ inline RunResult run_program(const std::string& program, const std::string& fold
             const ssize_t n = ::read(fds[i].fd, buf, sizeof buf);
             if (n > 0) {
                 sinks[i]->append(buf, static_cast<size_t>(n));
+                if (i == 0 && on_output) on_output(result.out);
             } else if (n == 0 || errno != EINTR) {
                 ::close(fds[i].fd);
                 fds[i].fd = -1;
@@ -72,6 +81,9 @@ inline RunResult run_program(const std::string& program, const std::string& fold
 }
 
 // The skim as built beside these tests.
-inline std::string skim_program() { return std::string(SKIM_BUILD_DIR) + "/skim"; }
+inline std::string skim_program()
+{
+    return std::string(SKIM_BUILD_DIR) + "/skim";
+}
 
 }  // namespace skimtest

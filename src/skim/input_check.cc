@@ -1,0 +1,73 @@
+#include "input_check.h"
+
+#include <string>
+#include <string_view>
+#include <unordered_map>
+#include <vector>
+
+#include "TBranch.h"
+#include "TChain.h"
+#include "TChainElement.h"
+#include "TFile.h"
+#include "TTree.h"
+#include "rootio/error.h"
+
+namespace skim {
+namespace {
+
+// What a reader must agree on to copy a branch's entries unchanged: its class, and for a
+// plain branch its leaf with dimensions and type ("Jet_pt[nJet]/F").
+std::string type_of(const rootio::BranchInfo& branch)
+{
+    if (branch.class_name != "TBranch" || !branch.is_supported())
+        return branch.class_name + " " + branch.title;
+    return branch.leaf.title + "/" + rootio::leaf_type_letter(branch.leaf.type);
+}
+
+}  // namespace
+
+void check_chain_inputs(TChain& chain)
+{
+    TObjArray* first_branches = chain.GetListOfBranches();  // opens the first file
+    auto* elements = chain.GetListOfFiles();
+    const std::string first_name = elements->UncheckedAt(0)->GetTitle();
+    std::vector<const rootio::BranchInfo*> kept;
+    for (TObject* obj : *first_branches) {
+        const auto* branch = static_cast<const TBranch*>(obj);
+        if (!branch->TestBit(TBranch::kDoNotProcess)) kept.push_back(&branch->GetInfo());
+    }
+
+    // Opening a file makes it the current directory; the run's own must stay current.
+    TDirectory* current = gDirectory;
+    for (Int_t i = 1; i < elements->GetEntries(); ++i) {
+        auto* element = static_cast<TChainElement*>(elements->UncheckedAt(i));
+        const std::string name = element->GetTitle();
+        try {
+            TFile file(name.c_str());
+            auto* tree = static_cast<TTree*>(file.Get(chain.GetName()));
+            std::unordered_map<std::string_view, const rootio::BranchInfo*> branches;
+            for (TObject* obj : *tree->GetListOfBranches()) {
+                const rootio::BranchInfo& info = static_cast<const TBranch*>(obj)->GetInfo();
+                branches.emplace(info.name, &info);
+            }
+            for (const rootio::BranchInfo* want : kept) {
+                const auto found = branches.find(want->name);
+                if (found == branches.end())
+                    rootio::fail(name, "",
+                                 "branch " + want->name + " is missing (" + first_name +
+                                     " has it and the skim keeps it)");
+                if (type_of(*found->second) != type_of(*want))
+                    rootio::fail(name, "",
+                                 "branch " + want->name + " is " + type_of(*found->second) + " here but " +
+                                     type_of(*want) + " in " + first_name);
+            }
+            element->SetNumberEntries(tree->GetEntries());
+        } catch (...) {
+            gDirectory = current;
+            throw;
+        }
+        gDirectory = current;
+    }
+}
+
+}  // namespace skim

@@ -1,0 +1,134 @@
+// The skim reading root:// inputs from a real XRootD server: the output is byte for byte
+// the skim of the same files read locally, remote and local inputs mix in one chain, and a
+// missing remote file, a server that cannot be reached and a server that dies mid-run each
+// end the run with one line naming the URL, exit status 1 and no output.
+#include <gtest/gtest.h>
+
+#include <cstdlib>
+#include <filesystem>
+#include <fstream>
+#include <iterator>
+#include <string>
+#include <vector>
+
+#include "framework/scratch_dir.h"
+#include "skim/event_files.h"
+#include "skim/generated_events.h"
+#include "skim/run_program.h"
+#include "xrootd_server.h"
+
+namespace {
+
+using namespace skimtest;
+namespace fs = std::filesystem;
+
+class SkimRemote : public ::testing::Test {
+protected:
+    SkimRemote()
+    {
+        uint64_t first = 1;
+        for (const char* name : {"a.root", "b.root", "c.root"}) {
+            write_event_file(dir.file(name), EventGenerator(first).events(3000, first));
+            first += 3000;
+        }
+    }
+    // Runs the skim in the test folder with fixed time stamps; `environment` is
+    // NAME=VALUE settings added for the run. Never hangs: a run over a minute is killed.
+    RunResult skim(const std::vector<std::string>& arguments,
+                   const std::vector<std::string>& environment = {},
+                   const std::function<void(const std::string&)>& on_output = {}) const
+    {
+        return run_program(
+            skim_program(), dir.path().string(),
+            [environment] {
+                ::setenv("SOURCE_DATE_EPOCH", "1700000000", 1);
+                for (const std::string& setting : environment) ::putenv(const_cast<char*>(setting.c_str()));
+                ::alarm(60);
+            },
+            arguments, on_output);
+    }
+    std::string bytes_of(const std::string& name) const
+    {
+        std::ifstream in(dir.file(name), std::ios::binary);
+        return std::string(std::istreambuf_iterator<char>(in), {});
+    }
+    // The skim of `arguments`, written to out.root and taken out of the way as `keep_as`.
+    std::string skimmed(const std::vector<std::string>& arguments) const
+    {
+        std::vector<std::string> all = {"-o", "out.root"};
+        all.insert(all.end(), arguments.begin(), arguments.end());
+        const RunResult r = skim(all);
+        EXPECT_EQ(r.exit_status, 0) << r.err;
+        EXPECT_EQ(r.err, "");
+        std::string bytes = bytes_of("out.root");
+        fs::remove(dir.file("out.root"));
+        return bytes;
+    }
+    void expect_failed_naming(const RunResult& r, const std::string& url, const std::string& what) const
+    {
+        EXPECT_EQ(r.signal, 0) << "killed by a signal";
+        EXPECT_EQ(r.exit_status, 1);
+        EXPECT_EQ(r.err.rfind("skim: " + url + ": ", 0), 0u) << r.err;
+        EXPECT_NE(r.err.find(what), std::string::npos) << r.err;
+        EXPECT_EQ(std::count(r.err.begin(), r.err.end(), '\n'), 1) << r.err;
+        EXPECT_FALSE(fs::exists(dir.file("out.root"))) << "output left behind";
+    }
+
+    testutil::ScratchDir dir;
+    testutil::XRootDServer server;
+};
+
+TEST_F(SkimRemote, OutputIsByteIdenticalToTheLocalSkim)
+{
+    const std::string local = skimmed({"a.root", "b.root"});
+    ASSERT_GT(local.size(), 1000u);
+    std::ofstream(dir.file("urls.txt")) << server.publish(dir.file("a.root"), "store/a.root") << "\n"
+                                        << server.publish(dir.file("b.root"), "store/b.root") << "\n";
+    EXPECT_TRUE(skimmed({"@urls.txt"}) == local) << "remote skim differs from the local one";
+}
+
+TEST_F(SkimRemote, LocalAndRemoteInputsMixInOneChain)
+{
+    const std::string local = skimmed({"a.root", "b.root", "c.root"});
+    const std::string mixed = skimmed({"a.root", server.publish(dir.file("b.root"), "b.root"), "c.root"});
+    EXPECT_TRUE(mixed == local) << "mixed skim differs from the local one";
+}
+
+TEST_F(SkimRemote, MissingRemoteFileEndsTheRunBeforeTheLoop)
+{
+    const std::string url = server.url("store/none.root");
+    const RunResult r = skim({"-o", "out.root", "a.root", url});
+    expect_failed_naming(r, url, "cannot open: no such file on the server");
+    EXPECT_EQ(r.out, "");
+}
+
+TEST_F(SkimRemote, ServerThatCannotBeReachedIsNamed)
+{
+    const std::string url = server.publish(dir.file("a.root"), "a.root");
+    server.stop();
+    // The user's own client settings are taken over the program's defaults.
+    const RunResult r = skim({"-o", "out.root", url}, {"XRD_CONNECTIONWINDOW=1", "XRD_CONNECTIONRETRY=1"});
+    expect_failed_naming(r, url, "cannot open: no connection to the server");
+}
+
+TEST_F(SkimRemote, ServerStoppedMidRunEndsTheRunWithinTheDefaultTimeOuts)
+{
+    write_event_file(dir.file("big.root"), EventGenerator(9).events(120000));
+    const std::string big = server.publish(dir.file("big.root"), "big.root");
+    const std::string after = server.publish(dir.file("c.root"), "c.root");
+    // Killed as soon as the first selected event is copied: the rest of big.root and all
+    // of c.root are still to be read.
+    const RunResult r = skim({"-o", "out.root", big, after}, {}, [this](const std::string& out) {
+        if (out.find("done\n") != std::string::npos) server.stop();
+    });
+    EXPECT_NE(r.out.find("done\n"), std::string::npos);
+    EXPECT_EQ(r.signal, 0) << "killed by a signal (the 60 s alarm?)";
+    EXPECT_EQ(r.exit_status, 1);
+    EXPECT_TRUE(r.err.rfind("skim: " + big + ": ", 0) == 0 || r.err.rfind("skim: " + after + ": ", 0) == 0)
+        << r.err;
+    EXPECT_NE(r.err.find("server"), std::string::npos) << r.err;
+    EXPECT_EQ(std::count(r.err.begin(), r.err.end(), '\n'), 1) << r.err;
+    EXPECT_FALSE(fs::exists(dir.file("out.root"))) << "output left behind";
+}
+
+}  // namespace
