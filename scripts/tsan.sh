@@ -13,7 +13,8 @@ CC=clang CXX=clang++ cmake -S . -B build-tsan -G Ninja -DCMAKE_BUILD_TYPE=RelWit
   -DCMAKE_CXX_FLAGS_RELWITHDEBINFO="-O1 -g" -DSKIM_TSAN=ON -DSKIM_BUILD_BENCH=OFF >/dev/null
 cmake --build build-tsan --target rootio_tests framework_tests skim_tests -j "$(nproc)"
 
-export TSAN_OPTIONS="halt_on_error=1 second_deadlock_stack=1"
+# The suppressions cover only calls made inside the uninstrumented oneTBB library.
+export TSAN_OPTIONS="halt_on_error=1 second_deadlock_stack=1 suppressions=$PWD/tests/tsan.supp"
 # Several threads even on a one-core machine, so that the workers really run.
 export SKIM_THREADS="${SKIM_THREADS:-4}"
 # Left out: a test that caps the address space, which the sanitizer's shadow memory

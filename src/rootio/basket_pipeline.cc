@@ -5,7 +5,7 @@
 #include <algorithm>
 
 #include "rootio/error.h"
-#include "rootio/race_annotations.h"
+#include "rootio/task_handoff.h"
 #include "rootio/threads.h"
 
 namespace rootio {
@@ -70,12 +70,12 @@ void BasketPipeline::submit()
         compress_if_queued(slot);
         return;
     }
-    handing_over(&slot);
+    task_handoff_release();
     worker_arena().execute([&] {
         workers_->group.run([this, &slot] {
-            taken_over(&slot);
+            task_handoff_acquire();
             compress_if_queued(slot);
-            handing_over(workers_.get());
+            task_handoff_release();  // acquired after the group's wait in wait_for_workers()
         });
     });
 }
@@ -138,7 +138,7 @@ void BasketPipeline::wait_for_workers()
 {
     if (!workers_) return;
     worker_arena().execute([&] { workers_->group.wait(); });
-    taken_over(workers_.get());
+    task_handoff_acquire();
 }
 
 }  // namespace rootio

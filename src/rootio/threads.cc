@@ -65,9 +65,10 @@ int thread_count()
 
 tbb::task_arena& worker_arena()
 {
-    // oneTBB caps its workers at the machine's cores; SKIM_THREADS may ask for more.
-    static tbb::global_control allowed(tbb::global_control::max_allowed_parallelism,
-                                       static_cast<size_t>(thread_count()));
+    // oneTBB caps its workers at the cores it sees, and says so on standard error, while
+    // SKIM_THREADS may ask for more: the cap follows the count.
+    static tbb::global_control cap(tbb::global_control::max_allowed_parallelism,
+                                   static_cast<size_t>(thread_count()));
     static tbb::task_arena arena(thread_count());
     return arena;
 }
