@@ -3,6 +3,8 @@
 // handed its entry's big-endian bytes (copied unchanged from a reader, no decoding) or
 // typed values, then fill() ends the entry. Baskets are flushed at the branch's basket
 // size and at cluster boundaries; buffers are reused, so filling does not allocate once warm.
+// A flushed basket is handed to the file, which compresses it on a worker thread and writes
+// it in turn: the basket tables in info() are complete after write().
 #include <cstdint>
 #include <memory>
 #include <span>
