@@ -330,6 +330,14 @@ FileWriter::BasketWritten FileWriter::write_basket(std::string_view branch_name,
     return {seek, nbytes, objlen, keylen};
 }
 
+int64_t FileWriter::append_record_copy(std::span<const uint8_t> records)
+{
+    check_writable("copied records");
+    const int64_t seek = allocate(static_cast<int64_t>(records.size()));
+    append_record(records, {});
+    return seek;
+}
+
 void FileWriter::write_object(std::string_view class_name, std::string_view name, std::string_view title,
                               const std::function<void(ByteWriter&, int keylen)>& stream)
 {

@@ -52,6 +52,11 @@ public:
     // entry offsets inside a basket count from the key's first byte.
     static int16_t basket_key_length(std::string_view branch_name, std::string_view tree_name);
 
+    // Appends whole records made elsewhere (baskets copied from another file), back to back;
+    // their keys must already name their seeks, the first end(). Not listed in the keys.
+    // Returns the first seek.
+    int64_t append_record_copy(std::span<const uint8_t> records);
+
     // Appends a user object listed in the keys list (e.g. a TTree). The object bytes carry
     // key-relative tags, so `stream` is called with the key length the record will have and
     // must append the object to the buffer it is given. Compressed with the file setting.

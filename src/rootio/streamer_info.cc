@@ -5,83 +5,13 @@
 
 #include "rootio/error.h"
 #include "rootio/object_writer.h"
+#include "rootio/streamer_layout.h"
 
 namespace rootio {
 
+using namespace streamer_layout;
+
 namespace {
-
-enum class Kind { Base, Basic, String, Object, ObjectAny, ObjectPointer, BasicPointer, Stl };
-
-struct Element {
-    Kind kind;
-    std::string_view name;
-    std::string_view title;
-    int32_t type;
-    int32_t size;
-    std::string_view type_name;
-    int32_t base_version = 0;    // Base: version of the base class
-    uint32_t base_checksum = 0;  // Base: checksum of the base class (stored in fMaxIndex[1])
-    int32_t count_version = 0;   // BasicPointer: version of the class holding the counter
-    std::string_view count_name = {};
-    std::string_view count_class = {};
-    uint32_t bits = kBitsOnHeap;
-};
-
-struct ClassInfo {
-    std::string_view name;
-    int32_t version;
-    uint32_t checksum;
-    uint32_t bits;  // of the TStreamerInfo object
-    std::vector<Element> elements;
-};
-
-// ROOT type codes (TVirtualStreamerInfo::EReadWrite).
-constexpr int32_t kBase = 0, kChar = 1, kShort = 2, kInt = 3, kFloat = 5, kCounter = 6, kDouble = 8,
-                  kUChar = 11, kUInt = 13, kBits = 15, kLong64 = 16, kBool = 18, kOffsetP = 40,
-                  kObject = 61, kAny = 62, kObjectP = 64, kTString = 65, kTObject = 66, kTNamed = 67,
-                  kStreamer = 500;
-
-constexpr uint32_t kChkTObject = 0x901BC02D, kChkTNamed = 0xDFB74A3C, kChkTAttLine = 0x94074549,
-                   kChkTAttFill = 0xFFD92A92, kChkTAttMarker = 0x291D8BEC, kChkTCollection = 0x57E3CB9C,
-                   kChkTSeqCollection = 0xFC6C3BC6, kChkTBranch = 0x10978AAC, kChkTLeaf = 0x6D1E8152;
-
-// Bits of TStreamerInfo objects as ROOT 6.22 writes them: classes it built while starting
-// up carry kIsCompiled only, the others kIsCompiled | kBuildOldUsed.
-constexpr uint32_t kInfoEarly = 0x03010000, kInfoLate = 0x03030000;
-
-Element base(std::string_view name, std::string_view title, int32_t type, int32_t version, uint32_t checksum)
-{
-    return {Kind::Base, name, title, type, 0, "BASE", version, checksum};
-}
-Element basic(std::string_view name, std::string_view title, int32_t type, int32_t size, std::string_view type_name)
-{
-    return {Kind::Basic, name, title, type, size, type_name};
-}
-Element tstring(std::string_view name, std::string_view title)
-{
-    return {Kind::String, name, title, kTString, 24, "TString"};
-}
-Element object(std::string_view name, std::string_view title, std::string_view type_name)
-{
-    return {Kind::Object, name, title, kObject, 64, type_name};
-}
-Element any(std::string_view name, std::string_view title, int32_t size, std::string_view type_name)
-{
-    return {Kind::ObjectAny, name, title, kAny, size, type_name};
-}
-Element pointer(std::string_view name, std::string_view title, std::string_view type_name)
-{
-    return {Kind::ObjectPointer, name, title, kObjectP, 8, type_name};
-}
-Element basic_pointer(std::string_view name, std::string_view title, int32_t type, std::string_view type_name,
-                      int32_t count_version, std::string_view count_name, std::string_view count_class)
-{
-    Element e{Kind::BasicPointer, name, title, kOffsetP + type, 8, type_name};
-    e.count_version = count_version;
-    e.count_name = count_name;
-    e.count_class = count_class;
-    return e;
-}
 
 ClassInfo leaf_class(std::string_view name, uint32_t checksum, int32_t type, int32_t size, std::string_view type_name)
 {
@@ -111,7 +41,7 @@ std::vector<ClassInfo> build_classes()
                   basic("fBits", "bit field status word", kBits, 4, "unsigned int")}});
     c.push_back({"TList",
                  5,
-                 0x69C5C3BB,
+                 kChkTList,
                  kInfoEarly,
                  {base("TSeqCollection", "Sequenceable collection ABC", kBase, 0, kChkTSeqCollection)}});
     c.push_back({"TSeqCollection",
@@ -270,6 +200,7 @@ std::vector<ClassInfo> build_classes()
     c.push_back(leaf_class("TLeafF", 0x3ADD9D72, kFloat, 4, "float"));
     c.push_back(leaf_class("TLeafD", 0x118E8776, kDouble, 8, "double"));
     c.push_back({"ROOT::TIOFeatures", 1, 0x1AA12F10, kInfoEarly, {basic("fIOBits", "", kUChar, 1, "unsigned char")}});
+    add_histogram_classes(c);
     return c;
 }
 

@@ -4,8 +4,8 @@
 
 #include "Math/VectorUtil.h"
 
-bool passes_lepton_selection(std::vector<LorentzVector>& veto_lep_p4s, std::vector<LorentzVector>& tight_lep_p4s,
-                             LorentzVector& lep_p4)
+SelectionStep lepton_selection_step(std::vector<LorentzVector>& veto_lep_p4s,
+                                    std::vector<LorentzVector>& tight_lep_p4s, LorentzVector& lep_p4)
 {
     veto_lep_p4s.clear();
     tight_lep_p4s.clear();
@@ -39,27 +39,28 @@ bool passes_lepton_selection(std::vector<LorentzVector>& veto_lep_p4s, std::vect
         tight_lep_p4s.push_back(muon_p4);
     }
 
-    if (veto_lep_p4s.size() != 1) return false;
-    if (tight_lep_p4s.size() != 1) return false;
+    if (veto_lep_p4s.size() != 1) return SelectionStep::OneVetoLepton;
+    if (tight_lep_p4s.size() != 1) return SelectionStep::OneTightLepton;
     lep_p4 = tight_lep_p4s.at(0);
-    return true;
+    return SelectionStep::Passed;
 }
 
-bool passes_jet_selection(const LorentzVector& lep_p4)
+SelectionStep jet_selection_step(const LorentzVector& lep_p4, JetSelection& measured)
 {
     using ROOT::Math::VectorUtil::DeltaR;
 
-    int n_jets = 0;
+    measured = JetSelection{};
+    int& n_jets = measured.n_jets;
     for (unsigned int jet_i = 0; jet_i < nt.nJet(); ++jet_i) {
         LorentzVector jet_p4 = nt.Jet_p4().at(jet_i);
         const bool is_overlap = DeltaR(lep_p4, jet_p4) < 0.4;
         if (!is_overlap && nt.Jet_pt().at(jet_i) > 20) ++n_jets;
     }
-    if (n_jets < 2) return false;
+    if (n_jets < kMinCleanJets) return SelectionStep::TwoCleanJets;
 
-    double hbbjet_score = -999.0;
-    LorentzVector hbbjet_p4;
-    int n_fatjets = 0;
+    double& hbbjet_score = measured.hbbjet_score;
+    LorentzVector& hbbjet_p4 = measured.hbbjet_p4;
+    int& n_fatjets = measured.n_fatjets;
     for (unsigned int fatjet_i = 0; fatjet_i < nt.nFatJet(); ++fatjet_i) {
         LorentzVector fatjet_p4 = nt.FatJet_p4().at(fatjet_i);
         const bool is_overlap = DeltaR(lep_p4, fatjet_p4) < 0.8;
@@ -76,14 +77,16 @@ bool passes_jet_selection(const LorentzVector& lep_p4)
         if (xbb_score > hbbjet_score) {
             hbbjet_score = xbb_score;
             hbbjet_p4 = fatjet_p4;
+            measured.hbbjet_index = static_cast<int>(fatjet_i);
         }
         ++n_fatjets;
     }
-    if (n_fatjets == 0) return false;
+    if (n_fatjets == 0) return SelectionStep::FatJetCandidate;
 
     // Summed in single precision, then held as a double.
     const float st_sum = lep_p4.pt() + hbbjet_p4.pt() + nt.MET_pt();
     const double ST = st_sum;
-    if (ST < 800) return false;
-    return true;
+    measured.ST = ST;
+    if (ST < kMinScalarSum) return SelectionStep::ScalarSum;
+    return SelectionStep::Passed;
 }
