@@ -75,8 +75,11 @@ TEST_F(RemoteFile, ManyRangesAreFewVectorReadsAndEveryByteArrives)
         ranges.push_back(
             {static_cast<int64_t>((i * 2467) % (noise.size() - 7)), std::span(small).subspan(i * 7, 7)});
     const uint64_t before = source->requests();
+    const rootio::ReadTotals totals_before = rootio::read_totals();
     source->read(ranges, "scattered");
     EXPECT_EQ(source->requests() - before, 3u);
+    EXPECT_EQ(rootio::read_totals().requests - totals_before.requests, 3u);
+    EXPECT_EQ(rootio::read_totals().bytes - totals_before.bytes, small.size());
     for (size_t i = 0; i < ranges.size(); ++i)
         ASSERT_TRUE(std::equal(ranges[i].out.begin(), ranges[i].out.end(), noise.begin() + ranges[i].seek))
             << i;
