@@ -62,10 +62,10 @@ void read_branch(const rootio::RootFile& file, const rootio::TreeInfo& tree, int
 void read_everything(const std::string& path)
 {
     const auto file = rootio::RootFile::open(path);
-    for (const rootio::KeyHeader& key : file->keys()) {
-        if (key.class_name != "TTree") continue;
+    for (const rootio::PathKey& key : file->all_keys()) {
+        if (!rootio::is_tree_class(key.key.class_name)) continue;
         try {
-            const rootio::TreeInfo tree = rootio::read_tree(*file, key.name);
+            const rootio::TreeInfo tree = rootio::read_tree(*file, key.path);
             for (size_t b = 0; b < tree.branches.size(); ++b) {
                 if (!tree.branches[b].is_supported()) continue;
                 try {

@@ -22,16 +22,18 @@ CC=clang CXX=clang++ cmake -S . -B build-fuzz -G Ninja -DCMAKE_BUILD_TYPE=RelWit
   -DSKIM_FUZZ=ON -DSKIM_BUILD_TESTS=OFF -DSKIM_BUILD_BENCH=OFF >/dev/null
 cmake --build build-fuzz --target fuzz_read make_seeds -j "$(nproc)"
 
-# Seeds: the reference files, and small files of every type and codec from our own writer.
+# Seeds: the reference files (older versions and other writers too), and small files of
+# every type and codec from our own writer.
 corpus="$(mktemp -d)"
 trap 'rm -rf "$corpus"' EXIT
 cp "$data"/*.root "$corpus"/
+cp "$data"/older-and-other-writers/*.root "$corpus"/
 ./build-fuzz/fuzz/make_seeds "$corpus"
 mkdir -p build-fuzz/findings
 
-# The largest reference file is under 1 MB; inputs may grow a little past it. A single
+# The largest reference file is under 1.4 MB; inputs may grow a little past it. A single
 # input taking seconds is a hang; a single allocation of a gigabyte is a blow-up.
 echo "fuzz: running for ${seconds}s"
 ./build-fuzz/fuzz/fuzz_read "$corpus" -dict=fuzz/root.dict \
-  -max_total_time="$seconds" -max_len=1048576 -timeout=20 -rss_limit_mb=2048 -malloc_limit_mb=1024 \
+  -max_total_time="$seconds" -max_len=1572864 -timeout=20 -rss_limit_mb=2048 -malloc_limit_mb=1024 \
   -artifact_prefix=build-fuzz/findings/ -print_final_stats=1

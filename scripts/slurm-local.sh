@@ -9,7 +9,8 @@
 #   scripts/slurm-local.sh stop      stop the daemons this script started
 #
 # Everything lives in one private folder, $SLURM_LOCAL_DIR (default ~/.slurm-local):
-# slurm.conf, daemon state and logs, and a job-completion file that keeps every job's end.
+# slurm.conf, daemon state and logs, and a job-completion file that keeps every job's end;
+# only the cluster's own munged keeps its socket and log in /run/munge (named by the port).
 # Client commands (sbatch, squeue, scontrol) need SLURM_CONF pointing at its slurm.conf.
 # Ports: $SLURM_LOCAL_PORT (controller, default 6817) and the next one (node daemon).
 # Every command can be repeated: start on a running cluster and stop on a stopped one do
@@ -41,10 +42,10 @@ install_packages() {
 # daemon that was killed, and its pid file vanishes before it exits. With a name, the
 # process must also be that program (a stale pid file may name a reused pid).
 alive() {
-  local pid="$1" name="${2:-}" state
-  [ -n "$pid" ] || return 1
-  state="$(ps -o stat=,comm= -p "$pid" 2>/dev/null || true)"
-  [ -n "$state" ] && [[ "$state" != Z* ]] && { [ -z "$name" ] || [ "${state##* }" = "$name" ]; }
+  local pid="$1" name="${2:-}" comm state
+  [[ "$pid" =~ ^[0-9]+$ ]] || return 1
+  read -r _ comm state _ 2> /dev/null < "/proc/$pid/stat" || return 1
+  [ "$state" != Z ] && { [ -z "$name" ] || [ "$comm" = "($name)" ]; }
 }
 
 pid_of() { [ -f "$dir/$1.pid" ] && cat "$dir/$1.pid" || true; }
@@ -64,6 +65,7 @@ SlurmctldPort=$port
 SlurmdPort=$((port + 1))
 SlurmUser=root
 AuthType=auth/munge
+AuthInfo=socket=$munge_socket
 StateSaveLocation=$dir/state
 SlurmdSpoolDir=$dir/spool
 SlurmctldPidFile=$dir/slurmctld.pid
@@ -93,19 +95,29 @@ EOF
   if cmp -s "$conf.new" "$conf"; then rm -f "$conf.new"; else mv "$conf.new" "$conf"; fi
 }
 
+# The cluster's own munged, on a socket named by the port, so that clusters on other ports
+# (and a system munged) neither share nor stop it. Its files live in /run/munge, which the
+# munge user can reach (a private folder under a home directory may not be).
+munge_run="/run/munge"
+munge_socket="$munge_run/slurm-local-$port.socket"
+munge_pid="$munge_run/slurm-local-$port.pid"
+munge_ok() { munge --socket "$munge_socket" -n 2>/dev/null | unmunge --socket "$munge_socket" >/dev/null 2>&1; }
+
 start_munge() {
-  if munge -n 2>/dev/null | unmunge >/dev/null 2>&1; then return 0; fi
+  munge_ok && return 0
   [ -f /etc/munge/munge.key ] || die "no /etc/munge/munge.key (reinstall the munge package)"
-  $SUDO mkdir -p /run/munge
-  $SUDO chown munge:munge /run/munge
-  $SUDO runuser -u munge -- /usr/sbin/munged
-  touch "$dir/munged.ours"
+  $SUDO mkdir -p "$munge_run"
+  $SUDO chown munge:munge "$munge_run"
+  $SUDO chmod 755 "$munge_run"
+  $SUDO runuser -u munge -- /usr/sbin/munged --socket "$munge_socket" --pid-file "$munge_pid" \
+    --log-file "$munge_run/slurm-local-$port.log" --seed-file "$munge_run/slurm-local-$port.seed" ||
+    die "munged did not start (see $munge_run/slurm-local-$port.log)"
   local i
   for i in $(seq 50); do
-    munge -n 2>/dev/null | unmunge >/dev/null 2>&1 && return 0
+    munge_ok && return 0
     sleep 0.1
   done
-  die "munged did not start (see /var/log/munge/munged.log)"
+  die "munged does not answer on $munge_socket (see $munge_run/slurm-local-$port.log)"
 }
 
 # The node takes jobs: its state is exactly idle, mix or alloc (idle* means not responding),
@@ -144,33 +156,27 @@ start() {
   die "the node did not become ready in 30 s (see $dir/log)"
 }
 
+# Stops the daemon NAME whose pid is in PIDFILE, waiting for it to go.
 stop_daemon() {
-  local name="$1" pid i
-  pid="$(pid_of "$name")"
+  local name="$1" pidfile="$2" pid i
+  pid="$(cat "$pidfile" 2>/dev/null || true)"
   if alive "$pid" "$name"; then
     $SUDO kill "$pid" 2>/dev/null || true
-    for i in $(seq 100); do alive "$pid" || break; sleep 0.1; done
-    if alive "$pid"; then
+    for i in $(seq 100); do alive "$pid" "$name" || break; sleep 0.1; done
+    if alive "$pid" "$name"; then
       say "$name ($pid) did not stop in 10 s; killing it"
       $SUDO kill -9 "$pid" 2>/dev/null || true
     fi
   fi
-  rm -f "$dir/$name.pid"
+  $SUDO rm -f "$pidfile"
 }
 
 stop() {
   [ -d "$dir" ] || return 0
-  stop_daemon slurmd
-  stop_daemon slurmctld
-  if [ -f "$dir/munged.ours" ]; then
-    local pid
-    pid="$(cat /run/munge/munged.pid 2>/dev/null || true)"
-    if alive "$pid"; then
-      $SUDO kill "$pid" 2>/dev/null || true
-      for _ in $(seq 50); do alive "$pid" || break; sleep 0.1; done
-    fi
-    rm -f "$dir/munged.ours"
-  fi
+  stop_daemon slurmd "$dir/slurmd.pid"
+  stop_daemon slurmctld "$dir/slurmctld.pid"
+  stop_daemon munged "$munge_pid"
+  $SUDO rm -f "$munge_run/slurm-local-$port.log" "$munge_run/slurm-local-$port.seed"
   say "stopped"
 }
 
@@ -180,6 +186,7 @@ status() {
   slurmd="$(pid_of slurmd)"
   alive "$ctld" slurmctld && echo "slurmctld running (pid $ctld)" || echo "slurmctld stopped"
   alive "$slurmd" slurmd && echo "slurmd running (pid $slurmd)" || echo "slurmd stopped"
+  munge_ok && echo "munged answering on $munge_socket" || echo "munged not answering on $munge_socket"
   if alive "$ctld" slurmctld && alive "$slurmd" slurmd; then
     state="$(SLURM_CONF="$conf" sinfo -h -o '%n %T' 2>/dev/null || echo "unknown")"
     echo "node $state"

@@ -1,22 +1,23 @@
 // skim-report [-o PREFIX] [INPUT...]
 //
-// Runs the skim's selection over the inputs (default: example_RunIISummer20UL18.root in
-// the working folder) and writes what it saw: PREFIX.root with the cut-flow and the
+// Runs the skim's selection over the inputs, named as the skim takes them (paths,
+// wildcard patterns, URLs, @LIST files; default: example_RunIISummer20UL18.root in the
+// working folder), and writes what it saw: PREFIX.root with the cut-flow and the
 // distributions as TH1D histograms, and PREFIX.html, a page showing the cut-flow table and
 // the histograms drawn by jsroot, readable offline. PREFIX defaults to "report".
 //
 // The page inlines jsroot's single-file build, looked up at SKIM_JSROOT_SCRIPT if set,
 // else where the build was told (scripts/setup.sh installs it there).
 //
-// Errors: one line on standard error naming the file (and the entry, for a read inside the
-// event loop), exit status 1, and neither output left behind.
+// Errors: a command line that cannot be run gets one line and exit status 2; any other
+// error one line naming the file (and the entry, for a read inside the event loop), exit
+// status 1, and no report file left from this run.
 #include <cstdio>
 #include <cstdlib>
 #include <filesystem>
 #include <fstream>
 #include <iostream>
 #include <iterator>
-#include <memory>
 #include <stdexcept>
 #include <string>
 #include <vector>
@@ -24,6 +25,8 @@
 #include "Heron.h"
 #include "TFile.h"
 #include "TTree.h"
+#include "command_line.h"
+#include "input_list.h"
 #include "report_page.h"
 #include "rootio/error.h"
 #include "rootio/file_writer.h"
@@ -46,13 +49,18 @@ struct Options {
 Options parse_args(int argc, char** argv)
 {
     Options o;
+    std::vector<std::string> arguments;
     for (int i = 1; i < argc; ++i) {
         const std::string a = argv[i];
         if (a == "--help" || a == "-h") {
-            std::cout << kUsage
-                      << "Runs the selection over INPUT (default example_RunIISummer20UL18.root) and writes\n"
-                         "PREFIX.root (cut-flow and distributions as TH1D) and PREFIX.html (the same, drawn\n"
-                         "by jsroot, offline). PREFIX defaults to \"report\".\n";
+            std::cout
+                << kUsage
+                << "Runs the skim's selection over INPUT (paths, wildcard patterns, URLs, @LIST files, as\n"
+                   "skim takes them; default "
+                << skim::kDefaultInput
+                << ") and writes PREFIX.root\n"
+                   "(cut-flow and distributions as TH1D) and PREFIX.html (the same, drawn by jsroot;\n"
+                   "opens offline). PREFIX defaults to \"report\".\n";
             std::exit(0);
         }
         if (a == "-o") {
@@ -62,18 +70,20 @@ Options parse_args(int argc, char** argv)
         } else if (a.size() > 1 && a[0] == '-') {
             throw std::invalid_argument("unknown option " + a);
         } else {
-            o.inputs.push_back(a);
+            arguments.push_back(a);
         }
     }
-    if (o.inputs.empty()) o.inputs.emplace_back("example_RunIISummer20UL18.root");
+    if (arguments.empty()) arguments.emplace_back(skim::kDefaultInput);
+    o.inputs = skim::expand_inputs(arguments);
     return o;
 }
 
-std::string read_text_file(const std::string& path, const std::string& what)
+std::string read_whole_file(const std::string& path, const std::string& what)
 {
     std::ifstream in(path, std::ios::binary);
-    if (!in) throw std::runtime_error(what + " " + path + ": cannot be read (bash scripts/setup.sh installs it)");
-    return {std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>()};
+    std::string bytes{std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>()};
+    if (!in && !in.eof()) throw std::runtime_error(path + ": cannot be read (" + what + ")");
+    return bytes;
 }
 
 std::string jsroot_script_path()
@@ -127,25 +137,27 @@ int main(int argc, char** argv)
         options = parse_args(argc, argv);
     } catch (const std::exception& e) {
         std::fprintf(stderr, "skim-report: %s\n%s", e.what(), kUsage);
-        return 1;
+        return 2;
     }
     const std::string root_path = options.prefix + ".root";
     const std::string html_path = options.prefix + ".html";
     bool wrote_root = false;
     try {
-        // Everything the run needs is checked before the event loop.
-        const std::string jsroot = read_text_file(jsroot_script_path(), "jsroot script");
-        std::vector<std::unique_ptr<TFile>> files;
-        for (const std::string& input : options.inputs) {
-            files.push_back(std::make_unique<TFile>(input.c_str()));
-            files.back()->Get("Events");
-        }
+        // Everything the run needs is checked before the event loop: each input holds the
+        // tree, and the page's script is there.
+        for (const std::string& input : options.inputs) TFile(input.c_str()).Get("Events");
+        const std::string jsroot_path = jsroot_script_path();
+        if (!std::filesystem::is_regular_file(jsroot_path))
+            throw std::runtime_error(jsroot_path +
+                                     ": no jsroot script there (bash scripts/setup.sh installs it)");
+        const std::string jsroot = read_whole_file(jsroot_path, "jsroot script");
 
         SelectionReport report;
-        for (size_t i = 0; i < files.size(); ++i) {
-            auto* tree = static_cast<TTree*>(files[i]->Get("Events"));
+        for (const std::string& input : options.inputs) {
+            TFile file(input.c_str());
+            auto* tree = static_cast<TTree*>(file.Get("Events"));
             nt.Init(tree);
-            current_file_name = options.inputs[i];
+            current_file_name = input;
             const auto entries = static_cast<unsigned int>(tree->GetEntriesFast());
             for (unsigned int event = 0; event < entries; ++event) {
                 current_entry = event;
@@ -153,18 +165,18 @@ int main(int argc, char** argv)
                 report.add_current_event();
             }
             current_entry = -1;
-            files[i].reset();
+            nt.Init(nullptr);
         }
 
         write_histograms(root_path, report);
         wrote_root = true;
-        const std::string root_bytes = read_text_file(root_path, "report file");
+        const std::string root_bytes = read_whole_file(root_path, "the report just written");
         const std::span<const uint8_t> root_span(reinterpret_cast<const uint8_t*>(root_bytes.data()),
                                                  root_bytes.size());
-        write_file_atomically(html_path,
-                              render_report_page({options.inputs, report,
-                                                  std::filesystem::path(root_path).filename().string(), root_span,
-                                                  jsroot}));
+        write_file_atomically(
+            html_path,
+            render_report_page({options.inputs, report, std::filesystem::path(root_path).filename().string(),
+                                root_span, jsroot}));
         const auto counts = report.events_after_stage();
         std::printf("skim-report: %lld events, %lld selected; wrote %s and %s\n",
                     static_cast<long long>(counts.front()), static_cast<long long>(counts.back()),

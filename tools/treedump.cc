@@ -1,5 +1,7 @@
-// treedump FILE                      keys of the top directory: name, class, cycle
+// treedump FILE                      every key: path, class, cycle; keys in a subdirectory follow
+//                                    it as DIR/NAME (DIR/SUB/NAME deeper down)
 // treedump FILE TREE                 entry count, then per branch: name, type letter, count
+//                                    (TREE may be a path: DIR/TREE)
 // treedump FILE TREE --json [--first N] [--count M] [--branch NAME]...
 //                                    one JSON object per entry
 #include <algorithm>
@@ -69,8 +71,8 @@ Options parse_args(int argc, char** argv)
 
 void list_keys(const rootio::RootFile& file)
 {
-    for (const rootio::KeyHeader& k : file.keys())
-        std::cout << k.name << ' ' << k.class_name << ' ' << k.cycle << '\n';
+    for (const rootio::PathKey& k : file.all_keys())
+        std::cout << k.path << ' ' << k.key.class_name << ' ' << k.key.cycle << '\n';
 }
 
 void list_branches(const rootio::TreeInfo& tree)

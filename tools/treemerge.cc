@@ -62,7 +62,8 @@ int main(int argc, char** argv)
     try {
         const rootio::MergeCounts counts = rootio::merge_trees(output, inputs, tree);
         std::printf("%s: %lld entries from %zu inputs, %lld baskets copied\n", output.c_str(),
-                    static_cast<long long>(counts.entries), inputs.size(), static_cast<long long>(counts.baskets_copied));
+                    static_cast<long long>(counts.entries), inputs.size(),
+                    static_cast<long long>(counts.baskets_copied));
         if (std::fflush(stdout) != 0) {
             std::fprintf(stderr, "treemerge: cannot write to standard output: %s\n", std::strerror(errno));
             return 1;

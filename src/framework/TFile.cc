@@ -64,20 +64,17 @@ TObject* TFile::Get(const char* namecycle)
         name = name.substr(0, semi);
     }
     const std::string key_name(name);
-    if (TObject* in_memory = FindObject(key_name.c_str())) return in_memory;
+    // "dir/sub/name" reaches into subdirectories, as in ROOT; objects held in memory are the
+    // top directory's, so a path is always read from the file.
+    const bool path = key_name.find('/') != std::string::npos;
+    if (TObject* in_memory = path ? nullptr : FindObject(key_name.c_str())) return in_memory;
     if (!fReader) return nullptr;
 
-    const rootio::KeyHeader* key = nullptr;
-    if (cycle < 0) {
-        key = fReader->find_key(key_name);
-    } else {
-        for (const auto& k : fReader->keys())
-            if (k.name == key_name && k.cycle == cycle) key = &k;
-    }
+    const std::optional<rootio::KeyHeader> key = fReader->find_path(key_name, cycle);
     if (!key) rootio::fail(GetName(), "", "no object named \"" + std::string(namecycle) + "\"");
-    if (key->class_name != "TTree")
+    if (!rootio::is_tree_class(key->class_name))
         rootio::fail(GetName(), key_name, "is a " + key->class_name + "; only TTree objects can be read");
-    return new TTree(this, rootio::read_tree(*fReader, key_name));
+    return new TTree(this, rootio::read_tree(*fReader, *key, key_name));
 }
 
 Int_t TFile::Write(const char* name, Int_t opt, Int_t bufsize)

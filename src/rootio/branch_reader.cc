@@ -32,14 +32,28 @@ BranchReader::BranchReader(const RootFile& file, const TreeInfo& tree, int branc
         fail(file.path(), context_, "basket tables disagree in length");
     seg_first_.reserve(on_disk + b.embedded.size());
     seg_end_.reserve(on_disk + b.embedded.size());
+    seg_basket_.reserve(on_disk + b.embedded.size());
+    // Baskets in number order; one kept in the tree record replaces the disk basket of its number.
+    size_t next_embedded = 0;
+    auto add_embedded_up_to = [&](int64_t slot) {
+        for (; next_embedded < b.embedded.size(); ++next_embedded) {
+            const EmbeddedBasket& e = b.embedded[next_embedded];
+            if (e.slot < 0 ? slot != INT64_MAX : e.slot > slot) break;
+            seg_first_.push_back(e.first_entry);
+            seg_end_.push_back(e.first_entry + e.entries);
+            seg_basket_.push_back(-1 - static_cast<int>(next_embedded));
+        }
+    };
     for (size_t i = 0; i < on_disk; ++i) {
+        const size_t before = seg_basket_.size();
+        add_embedded_up_to(static_cast<int64_t>(i));
+        const bool replaced = seg_basket_.size() > before && b.embedded[next_embedded - 1].slot == static_cast<int32_t>(i);
+        if (replaced) continue;
         seg_first_.push_back(b.basket_entry[i]);
         seg_end_.push_back(b.basket_entry[i + 1]);
+        seg_basket_.push_back(static_cast<int>(i));
     }
-    for (const EmbeddedBasket& e : b.embedded) {
-        seg_first_.push_back(e.first_entry);
-        seg_end_.push_back(e.first_entry + e.entries);
-    }
+    add_embedded_up_to(INT64_MAX);
     for (size_t i = 0; i < seg_first_.size(); ++i) {
         const bool ordered = seg_first_[i] >= 0 && seg_end_[i] >= seg_first_[i] &&
                              (i == 0 || seg_first_[i] >= seg_end_[i - 1]);
@@ -75,10 +89,11 @@ void BranchReader::load_basket_for(int64_t entry)
     first_ = end_ = 0;
     basket_ = -1;
     try {
-        if (index < branch_->write_basket())
-            load_disk_basket(index);
+        const int number = seg_basket_[static_cast<size_t>(index)];
+        if (number >= 0)
+            load_disk_basket(number, index);
         else
-            load_embedded_basket(branch_->embedded[static_cast<size_t>(index - branch_->write_basket())]);
+            load_embedded_basket(branch_->embedded[static_cast<size_t>(-1 - number)]);
     } catch (const RootError& e) {
         throw RootError(std::string(e.what()) + " (basket " + std::to_string(index) + ", entry " +
                         std::to_string(entry) + ")");
@@ -90,11 +105,11 @@ void BranchReader::load_basket_for(int64_t entry)
 
 void BranchReader::fail_basket(const std::string& what) const { throw RootError(reader_context_ + ": " + what); }
 
-void BranchReader::load_disk_basket(int index)
+void BranchReader::load_disk_basket(int number, int index)
 {
     const BranchInfo& b = *branch_;
-    const int32_t nbytes = b.basket_bytes[static_cast<size_t>(index)];
-    const int64_t seek = b.basket_seek[static_cast<size_t>(index)];
+    const int32_t nbytes = b.basket_bytes[static_cast<size_t>(number)];
+    const int64_t seek = b.basket_seek[static_cast<size_t>(number)];
     if (nbytes <= 0 || seek <= 0 || seek > file_->size() || nbytes > file_->size() - seek)
         fail_basket("basket record at " + std::to_string(seek) + " of " + std::to_string(nbytes) +
                     " bytes lies outside the file");
@@ -119,8 +134,10 @@ void BranchReader::load_disk_basket(int index)
     const int32_t entries = in.i32();
     const int32_t last = in.i32();
     const int flag = in.u8();
-    if (in.pos() != static_cast<size_t>(key.keylen))
-        fail_basket("key length " + std::to_string(key.keylen) + " does not end the basket header (" +
+    // ROOT takes the data from fKeylen on, wherever the header's parse ended; a key length
+    // inside the header would make header bytes data.
+    if (in.pos() > static_cast<size_t>(key.keylen))
+        fail_basket("key length " + std::to_string(key.keylen) + " ends inside the basket header (" +
                     std::to_string(in.pos()) + " bytes)");
     const int64_t expected = seg_end_[static_cast<size_t>(index)] - seg_first_[static_cast<size_t>(index)];
     if (entries != expected)
@@ -184,6 +201,7 @@ void BranchReader::load_disk_basket(int index)
 
 void BranchReader::load_embedded_basket(const EmbeddedBasket& e)
 {
+    if (!e.damage.empty()) throw RootError(e.damage);
     const BranchInfo& b = *branch_;
     data_ = e.data;
     const int32_t entries = e.entries;

@@ -32,7 +32,8 @@ public:
 
 private:
     void load_basket_for(int64_t entry);
-    void load_disk_basket(int index);
+    // Disk basket `number`, the `index`-th basket in entry order.
+    void load_disk_basket(int number, int index);
     void load_embedded_basket(const EmbeddedBasket& basket);
     // Entry starts from the count branch, for baskets that store no offset array.
     void generate_offsets(int64_t first_entry, int32_t entries);
@@ -44,9 +45,11 @@ private:
     const BranchInfo* branch_;
     std::string context_;                 // "branch NAME of tree TREE"
     std::string reader_context_;          // "FILE: branch NAME of tree TREE"
-    // Every basket, on disk then embedded: basket i holds entries [seg_first_[i], seg_end_[i]).
+    // Every basket in entry order, on disk or embedded: basket i holds entries
+    // [seg_first_[i], seg_end_[i]).
     std::vector<int64_t> seg_first_;
     std::vector<int64_t> seg_end_;
+    std::vector<int> seg_basket_;         // >= 0: disk basket number; -1 - k: embedded basket k
     // Current basket: entries [first_, end_) and their data.
     int64_t first_ = 0;
     int64_t end_ = 0;

@@ -334,7 +334,12 @@ int64_t FileWriter::append_record_copy(std::span<const uint8_t> records)
 {
     check_writable("copied records");
     const int64_t seek = allocate(static_cast<int64_t>(records.size()));
-    append_record(records, {});
+    // Straight to the file: the caller's buffer is still in cache, a copy into the pending
+    // buffer would only add one.
+    State& st = *state_;
+    flush_pending();
+    write_at(st.pending_start, records);
+    st.pending_start += static_cast<int64_t>(records.size());
     return seek;
 }
 

@@ -9,7 +9,8 @@ namespace rootio {
 Histogram1D::Histogram1D(std::string name, std::string title, int nbins, double xmin, double xmax)
     : name_(std::move(name)), title_(std::move(title)), nbins_(nbins), xmin_(xmin), xmax_(xmax)
 {
-    if (nbins < 1 || !(xmin < xmax)) throw RootError("histogram " + name_ + ": needs at least one bin and xmin < xmax");
+    if (nbins < 1 || !(xmin < xmax))
+        throw RootError("histogram " + name_ + ": needs at least one bin and xmin < xmax");
     contents_.assign(static_cast<size_t>(nbins) + 2, 0.0);
 }
 

@@ -18,10 +18,13 @@ constexpr int32_t kStatOverflowsNeutral = 2;
 
 // Classes a TH1D is built of, the histogram first; TObjString only for labelled axes.
 constexpr std::array<std::string_view, 14> kHistogramClasses{
-    "TH1D",     "TH1",   "TNamed",    "TObject",   "TAttLine",       "TAttFill",    "TAttMarker",
-    "TAxis",    "TAttAxis", "THashList", "TList", "TSeqCollection", "TCollection", "TString"};
+    "TH1D",  "TH1",      "TNamed",    "TObject", "TAttLine",       "TAttFill",    "TAttMarker",
+    "TAxis", "TAttAxis", "THashList", "TList",   "TSeqCollection", "TCollection", "TString"};
 
-void empty_array(ByteWriter& out) { out.i32(0); }  // TArrayD: count, no values
+void empty_array(ByteWriter& out)
+{
+    out.i32(0);
+}  // TArrayD: count, no values
 
 void labels(ObjectWriter& w, std::span<const std::string> bin_labels)
 {
@@ -56,17 +59,17 @@ void axis(ObjectWriter& w, std::string_view name, std::string_view title, int nb
     const size_t at = w.begin_versioned(10);
     w.tnamed(name, title, kBitsOnHeap);
     const size_t att = w.begin_versioned(4);  // TAttAxis, ROOT's defaults
-    out.i32(510);                              // fNdivisions
-    out.i16(1);                                // fAxisColor
-    out.i16(1);                                // fLabelColor
-    out.i16(42);                               // fLabelFont
-    out.f32(0.005f);                           // fLabelOffset
-    out.f32(0.035f);                           // fLabelSize
-    out.f32(0.03f);                            // fTickLength
-    out.f32(1.0f);                             // fTitleOffset
-    out.f32(0.035f);                           // fTitleSize
-    out.i16(1);                                // fTitleColor
-    out.i16(42);                               // fTitleFont
+    out.i32(510);                             // fNdivisions
+    out.i16(1);                               // fAxisColor
+    out.i16(1);                               // fLabelColor
+    out.i16(42);                              // fLabelFont
+    out.f32(0.005f);                          // fLabelOffset
+    out.f32(0.035f);                          // fLabelSize
+    out.f32(0.03f);                           // fTickLength
+    out.f32(1.0f);                            // fTitleOffset
+    out.f32(0.035f);                          // fTitleSize
+    out.i16(1);                               // fTitleColor
+    out.i16(42);                              // fTitleFont
     w.end_versioned(att);
     out.i32(nbins);
     out.f64(xmin);

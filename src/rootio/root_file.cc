@@ -2,6 +2,7 @@
 
 #include <algorithm>
 #include <cstring>
+#include <unordered_set>
 
 namespace rootio {
 
@@ -12,6 +13,7 @@ constexpr int kSmallKeyFixed = 26;    // key header bytes before the strings, 32
 constexpr int kBigKeyFixed = 34;      // same with 64-bit seeks
 constexpr int16_t kBigVersionOffset = 1000;
 constexpr int64_t kSeekPdirMask = 0x0000FFFFFFFFFFFF;  // v1004 keeps a pid offset in the top bits
+constexpr size_t kMaxDirectoryDepth = 64;              // deeper nesting is a loop, not a real file
 
 // The most output a block of each codec can yield per input byte (plus a small constant):
 // deflate peaks near 1032:1, LZ4 near 255:1, xz near 6500:1 on 16 MiB of zeros, and zstd's
@@ -23,6 +25,27 @@ int64_t max_expansion(uint8_t a, uint8_t b)
     if (a == 'X' && b == 'Z') return 8192;
     if (a == 'Z' && b == 'S') return 33000;
     return 0;
+}
+
+// Where a directory's keys list is, from its directory data (v5 or v1005 with 64-bit seeks).
+struct KeysListPlace {
+    int64_t seek = 0;
+    int32_t nbytes = 0;
+};
+
+KeysListPlace read_directory_data(ByteReader& d)
+{
+    const int16_t version = d.i16();
+    d.u32();  // fDatimeC
+    d.u32();  // fDatimeM
+    KeysListPlace list;
+    list.nbytes = d.i32();
+    d.i32();  // fNbytesName
+    const bool big = version > kBigVersionOffset;
+    big ? d.i64() : d.i32();  // fSeekDir
+    big ? d.i64() : d.i32();  // fSeekParent
+    list.seek = big ? d.i64() : d.i32();
+    return list;
 }
 
 }  // namespace
@@ -108,7 +131,6 @@ public:
         return file;
     }
 
-private:
     static void read_header_and_directory(RootFile& f)
     {
         const std::string& path = f.path_;
@@ -129,6 +151,8 @@ private:
         const int64_t nbytes_name = h.i32();
         h.u8();  // fUnits
         f.compression_ = h.i32();
+        f.seek_info_ = big ? h.i64() : h.i32();
+        f.nbytes_info_ = h.i32();
 
         // A cut file is the likelier story than a bad first-record offset, so say that first.
         if (end > f.size_)
@@ -145,35 +169,37 @@ private:
         f.read_at(begin + nbytes_name, dir, "top directory");
         const std::string dir_ctx = path + ": top directory";
         ByteReader d(dir, dir_ctx, static_cast<size_t>(nbytes_name));
-        const int16_t dir_version = d.i16();
-        d.u32();  // fDatimeC
-        d.u32();  // fDatimeM
-        const int32_t nbytes_keys = d.i32();
-        d.i32();  // fNbytesName
-        const bool big_dir = dir_version > kBigVersionOffset;
-        big_dir ? d.i64() : d.i32();  // fSeekDir
-        big_dir ? d.i64() : d.i32();  // fSeekParent
-        const int64_t seek_keys = big_dir ? d.i64() : d.i32();
-        if (seek_keys == 0) return;  // a directory that never got a keys list holds nothing
+        const KeysListPlace list = read_directory_data(d);
+        if (list.seek == 0) return;  // a directory that never got a keys list holds nothing
+        f.keys_ = read_keys_list(f, list.seek, list.nbytes, "keys list");
+    }
 
-        const KeyHeader list_key = read_record_key(f, seek_keys, "keys list");
-        if (list_key.nbytes != nbytes_keys)
-            fail(path, "keys list", "record has " + std::to_string(list_key.nbytes) + " bytes, directory says " +
-                                        std::to_string(nbytes_keys));
-        const std::vector<uint8_t> list = f.read_object(list_key);
-        const std::string list_ctx = path + ": keys list";
-        ByteReader in(list, list_ctx, static_cast<size_t>(list_key.keylen));
+    // A directory's keys as ROOT reads them: `nbytes` bytes at `seek`, stored as they are
+    // (never compressed), starting with a key header whose lengths are not trusted; then the
+    // key count and the keys, each parsed field by field and followed by the next.
+    static std::vector<KeyHeader> read_keys_list(const RootFile& f, int64_t seek, int32_t nbytes, const std::string& what)
+    {
+        if (nbytes <= 0 || seek < 0 || seek > f.size_ || nbytes > f.size_ - seek)
+            fail(f.path_, what, "record at " + std::to_string(seek) + " of " + std::to_string(nbytes) +
+                                    " bytes lies outside the file (" + std::to_string(f.size_) + " bytes)");
+        std::vector<uint8_t> list(static_cast<size_t>(nbytes));
+        f.read_at(seek, list, what);
+        const std::string ctx = f.path_ + ": " + what;
+        ByteReader in(list, ctx);
+        read_key_header(in, false);
         const int32_t nkeys = in.i32();
         if (nkeys < 0 || static_cast<size_t>(nkeys) > in.remaining() / kSmallKeyFixed)
-            fail(path, "keys list", std::to_string(nkeys) + " keys cannot fit in " + std::to_string(in.remaining()) + " bytes");
-        f.keys_.reserve(static_cast<size_t>(nkeys));
+            fail(f.path_, what, std::to_string(nkeys) + " keys cannot fit in " + std::to_string(in.remaining()) + " bytes");
+        std::vector<KeyHeader> keys;
+        keys.reserve(static_cast<size_t>(nkeys));
         for (int32_t i = 0; i < nkeys; ++i) {
-            const size_t start = in.pos();
-            KeyHeader key = read_key_header(in);
-            in.seek(start + static_cast<size_t>(key.keylen) <= in.size() ? start + key.keylen : in.size());
+            // As ROOT, refuse keys that point outside the file; lengths that make no sense
+            // fail only when the object is read.
+            KeyHeader key = read_key_header(in, false);
             check_record_bounds(f, key, "key '" + key.name + "'");
-            f.keys_.push_back(std::move(key));
+            keys.push_back(std::move(key));
         }
+        return keys;
     }
 
     static void check_record_bounds(const RootFile& f, const KeyHeader& key, const std::string& what)
@@ -205,6 +231,66 @@ private:
 
 std::unique_ptr<RootFile> RootFile::open(const std::string& path) { return RootFileOpener::open(path); }
 
+bool RootFile::is_directory(const KeyHeader& key)
+{
+    return key.class_name == "TDirectoryFile" || key.class_name == "TDirectory";
+}
+
+std::vector<KeyHeader> RootFile::directory_keys(const KeyHeader& dir, std::string_view path) const
+{
+    const std::string what = "directory '" + std::string(path) + "'";
+    // A subdirectory's record holds the directory data right after its key (no name and
+    // title, unlike the top directory's).
+    const std::vector<uint8_t> data = read_object(dir);
+    const std::string ctx = path_ + ": " + what;
+    ByteReader d(data, ctx, static_cast<size_t>(dir.keylen));
+    const KeysListPlace list = read_directory_data(d);
+    if (list.seek == 0) return {};
+    return RootFileOpener::read_keys_list(*this, list.seek, list.nbytes, what + " keys list");
+}
+
+std::vector<PathKey> RootFile::all_keys() const
+{
+    std::vector<PathKey> out;
+    // Each directory record is listed once: keys that lead back to one already listed would
+    // make a loop, or repeat a whole subtree for every path to it.
+    std::unordered_set<int64_t> listed;
+    auto walk = [&](auto& self, const std::vector<KeyHeader>& keys, const std::string& prefix, size_t depth) -> void {
+        for (const KeyHeader& key : keys) {
+            out.push_back({prefix + key.name, key});
+            if (!is_directory(key)) continue;
+            const std::string path = prefix + key.name;
+            if (!listed.insert(key.seek_key).second || depth >= kMaxDirectoryDepth)
+                fail(path_, "directory '" + path + "'", "leads back to a directory listed before (record at " +
+                                                          std::to_string(key.seek_key) + ")");
+            self(self, directory_keys(key, path), path + "/", depth + 1);
+        }
+    };
+    walk(walk, keys_, "", 0);
+    return out;
+}
+
+std::optional<KeyHeader> RootFile::find_path(std::string_view path, int cycle) const
+{
+    std::vector<KeyHeader> owned;
+    const std::vector<KeyHeader>* keys = &keys_;
+    size_t start = 0;
+    while (true) {
+        const size_t slash = path.find('/', start);
+        const std::string_view name = path.substr(start, slash == std::string_view::npos ? path.npos : slash - start);
+        const bool last = slash == std::string_view::npos;
+        const KeyHeader* best = nullptr;
+        for (const KeyHeader& k : *keys)
+            if (k.name == name && (last && cycle >= 0 ? k.cycle == cycle : !best || k.cycle > best->cycle)) best = &k;
+        if (!best) return std::nullopt;
+        if (last) return *best;
+        if (!is_directory(*best)) return std::nullopt;
+        owned = directory_keys(*best, path.substr(0, slash));
+        keys = &owned;
+        start = slash + 1;
+    }
+}
+
 RootFile::~RootFile() = default;
 
 const KeyHeader* RootFile::find_key(std::string_view name) const
@@ -227,19 +313,13 @@ std::vector<uint8_t> RootFile::read_object(const KeyHeader& key) const
     if (key.keylen <= 0 || key.nbytes < key.keylen || key.seek_key < 0 || key.seek_key > size_ ||
         key.nbytes > size_ - key.seek_key)
         fail(path_, what, "record lies outside the file");
+    if (key.objlen < 0) fail(path_, what, "negative object length " + std::to_string(key.objlen));
     std::vector<uint8_t> record(static_cast<size_t>(key.nbytes));
     read_at(key.seek_key, record, what);
 
-    // The record's own header must agree with the copy that led here.
+    // As ROOT does, the key that led here says where the object starts and how long it is;
+    // the record's own copy of the header is not consulted (some writers leave it different).
     const std::string ctx = path_ + ": " + what;
-    ByteReader in(record, ctx);
-    const KeyHeader own = read_key_header(in);
-    if (own.nbytes != key.nbytes || own.keylen != key.keylen || own.objlen != key.objlen)
-        fail(path_, what, "record header disagrees with its key (bytes " + std::to_string(own.nbytes) + "/" +
-                              std::to_string(key.nbytes) + ", key length " + std::to_string(own.keylen) + "/" +
-                              std::to_string(key.keylen) + ", object length " + std::to_string(own.objlen) + "/" +
-                              std::to_string(key.objlen) + ")");
-
     const auto stored = std::span<const uint8_t>(record).subspan(static_cast<size_t>(key.keylen));
     if (!key.is_compressed()) {
         return std::vector<uint8_t>(stored.begin(), stored.begin() + key.objlen);

@@ -4,6 +4,7 @@
 // before use.
 #include <cstdint>
 #include <memory>
+#include <optional>
 #include <span>
 #include <string>
 #include <string_view>
@@ -91,6 +92,12 @@ void decompress_object(Decompressor& decompressor, std::span<const uint8_t> stor
     }
 }
 
+// A key with its path from the top directory: "name", or "dir/sub/name" in subdirectories.
+struct PathKey {
+    std::string path;
+    KeyHeader key;
+};
+
 class RootFile {
 public:
     // Opens and validates header, top directory and keys list. Throws RootError naming
@@ -104,11 +111,24 @@ public:
     int64_t size() const { return size_; }
     int32_t version() const { return version_; }
     int32_t compression() const { return compression_; }
+    // Where the StreamerInfo record is (0 when the header names none).
+    int64_t seek_info() const { return seek_info_; }
+    int32_t nbytes_info() const { return nbytes_info_; }
 
     // Keys of the top directory, in file order.
     const std::vector<KeyHeader>& keys() const { return keys_; }
     // The key with this name and the highest cycle, or nullptr.
     const KeyHeader* find_key(std::string_view name) const;
+
+    // True for a key holding a directory (TDirectoryFile; TDirectory in older files).
+    static bool is_directory(const KeyHeader& key);
+    // The keys of the subdirectory stored under `dir`, in file order; `path` names it in errors.
+    std::vector<KeyHeader> directory_keys(const KeyHeader& dir, std::string_view path) const;
+    // Every key of the file, each directory's contents right after it (paths "dir/name").
+    std::vector<PathKey> all_keys() const;
+    // The key at `path` ("name" or "dir/sub/name"), or nullopt: the highest cycle at each
+    // step, or at the last one exactly `cycle` when it is not negative.
+    std::optional<KeyHeader> find_path(std::string_view path, int cycle = -1) const;
 
     // Reads [seek, seek + out.size()) of the file; throws when it lies outside the file.
     void read_at(int64_t seek, std::span<uint8_t> out, std::string_view context) const;
@@ -129,6 +149,8 @@ private:
     int64_t size_ = 0;
     int32_t version_ = 0;
     int32_t compression_ = 0;
+    int64_t seek_info_ = 0;
+    int32_t nbytes_info_ = 0;
     std::vector<KeyHeader> keys_;
     std::unique_ptr<Decompressor> decompressor_;
 

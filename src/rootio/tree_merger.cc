@@ -18,7 +18,9 @@ namespace rootio {
 
 namespace {
 
-constexpr int64_t kReadRun = int64_t{8} << 20;  // neighbouring baskets are read in runs up to this size
+// Neighbouring baskets are read and written in runs of up to this size: small enough that a
+// run is still in the processor's cache when it is written out (larger runs were slower).
+constexpr int64_t kReadRun = int64_t{128} << 10;
 constexpr int64_t kMaxGap = int64_t{64} << 10;  // a gap this small is read over rather than skipped
 constexpr int64_t kTopDirectory = 100;          // fSeekPdir of every basket key
 constexpr size_t kSeekKeyAt = 18;               // fSeekKey in a key header, then fSeekPdir
@@ -52,15 +54,17 @@ public:
     {
         const int64_t base = tree_.entries;
         contexts_.clear();
-        for (const BranchInfo& b : in.branches) contexts_.push_back(file.path() + ": tree " + in.name + ": branch " + b.name);
+        for (const BranchInfo& b : in.branches)
+            contexts_.push_back(file.path() + ": tree " + in.name + ": branch " + b.name);
         copy_disk_baskets(file, in, base);
         for (size_t i = 0; i < in.branches.size(); ++i) {
             const BranchInfo& from = in.branches[i];
             BranchInfo& to = tree_.branches[i];
             for (const EmbeddedBasket& e : from.embedded) write_embedded(to, from, e, base, i);
             if (to.basket_entry.back() != base + in.entries)
-                fail(contexts_[i], "", "baskets hold " + std::to_string(to.basket_entry.back() - base) +
-                                           " entries, the tree has " + std::to_string(in.entries));
+                fail(contexts_[i], "",
+                     "baskets hold " + std::to_string(to.basket_entry.back() - base) +
+                         " entries, the tree has " + std::to_string(in.entries));
             to.entries += in.entries;
             to.leaf.count_maximum = std::max(to.leaf.count_maximum, from.leaf.count_maximum);
         }
@@ -96,9 +100,10 @@ private:
             for (int32_t k = 0; k < from.write_basket(); ++k) {
                 const int64_t first = from.basket_entry[static_cast<size_t>(k)];
                 const int64_t next = from.basket_entry[static_cast<size_t>(k) + 1];
-                if (next < first) fail(contexts_[i], "", "basket table goes backwards at basket " + std::to_string(k));
-                refs_.push_back({from.basket_seek[static_cast<size_t>(k)], from.basket_bytes[static_cast<size_t>(k)],
-                                 static_cast<int>(i), k});
+                if (next < first)
+                    fail(contexts_[i], "", "basket table goes backwards at basket " + std::to_string(k));
+                refs_.push_back({from.basket_seek[static_cast<size_t>(k)],
+                                 from.basket_bytes[static_cast<size_t>(k)], static_cast<int>(i), k});
                 to.basket_bytes.push_back(from.basket_bytes[static_cast<size_t>(k)]);
                 to.basket_seek.push_back(0);  // set once copied
                 to.basket_entry.back() = base + first;
@@ -106,7 +111,8 @@ private:
             }
         }
         // In file order, so that both files are read and written front to back.
-        std::sort(refs_.begin(), refs_.end(), [](const BasketRef& a, const BasketRef& b) { return a.seek < b.seek; });
+        std::sort(refs_.begin(), refs_.end(),
+                  [](const BasketRef& a, const BasketRef& b) { return a.seek < b.seek; });
         for (size_t i = 0; i < refs_.size();) {
             const int64_t start = refs_[i].seek;
             int64_t end = start + refs_[i].bytes;
@@ -134,8 +140,8 @@ private:
         int64_t from = start, to = start;  // input bytes not yet written
         auto write_pending = [&] {
             if (to > from)
-                out_.append_record_copy(std::span<const uint8_t>(run_).subspan(static_cast<size_t>(from - start),
-                                                                               static_cast<size_t>(to - from)));
+                out_.append_record_copy(std::span<const uint8_t>(run_).subspan(
+                    static_cast<size_t>(from - start), static_cast<size_t>(to - from)));
         };
         int64_t out_at = out_.end();
         for (size_t i = first; i < last; ++i) {
@@ -145,7 +151,8 @@ private:
                 from = r.seek;
                 out_at = out_.end();
             }
-            check_and_place(std::span<uint8_t>(run_).subspan(static_cast<size_t>(r.seek - start), static_cast<size_t>(r.bytes)),
+            check_and_place(std::span<uint8_t>(run_).subspan(static_cast<size_t>(r.seek - start),
+                                                             static_cast<size_t>(r.bytes)),
                             r, in, out_at);
             out_at += r.bytes;
             to = r.seek + r.bytes;
@@ -160,26 +167,32 @@ private:
         const std::string& context = contexts_[static_cast<size_t>(r.branch)];
         const BranchInfo& from = in.branches[static_cast<size_t>(r.branch)];
         auto bad = [&](const std::string& what) {
-            fail(context, "", "basket " + std::to_string(r.index) + " at byte " + std::to_string(r.seek) + ": " + what);
+            fail(context, "",
+                 "basket " + std::to_string(r.index) + " at byte " + std::to_string(r.seek) + ": " + what);
         };
         ByteReader reader(record, context);
         read_key_header(reader, key_, true);
         if (key_.class_name != "TBasket" || key_.name != from.name) bad("is not a basket of this branch");
-        if (key_.nbytes != r.bytes) bad("key says " + std::to_string(key_.nbytes) + " bytes, the table " + std::to_string(r.bytes));
-        reader.i16();  // basket version
-        reader.i32();  // fBufferSize
+        if (key_.nbytes != r.bytes)
+            bad("key says " + std::to_string(key_.nbytes) + " bytes, the table " + std::to_string(r.bytes));
+        reader.i16();                       // basket version
+        reader.i32();                       // fBufferSize
         if (reader.i32() < 0) reader.u8();  // fNevBufSize, then fIOBits when negative
         const int32_t entries = reader.i32();
-        const int64_t expected = from.basket_entry[static_cast<size_t>(r.index) + 1] - from.basket_entry[static_cast<size_t>(r.index)];
-        if (entries != expected) bad("holds " + std::to_string(entries) + " entries, the table says " + std::to_string(expected));
-        if (key_.is_compressed()) check_compressed_layout(record.subspan(static_cast<size_t>(key_.keylen)), key_.objlen, context);
+        const int64_t expected = from.basket_entry[static_cast<size_t>(r.index) + 1] -
+                                 from.basket_entry[static_cast<size_t>(r.index)];
+        if (entries != expected)
+            bad("holds " + std::to_string(entries) + " entries, the table says " + std::to_string(expected));
+        if (key_.is_compressed())
+            check_compressed_layout(record.subspan(static_cast<size_t>(key_.keylen)), key_.objlen, context);
 
         if (key_.version > 1000) {
             store_be<int64_t>(record.data() + kSeekKeyAt, seek);
             store_be<int64_t>(record.data() + kSeekKeyAt + 8, kTopDirectory);
         } else {
             // The key's length is part of every entry offset in the basket: it cannot grow.
-            if (seek + r.bytes > kStartBigFile) bad("its 32-bit key cannot be placed beyond 2 GB in the output");
+            if (seek + r.bytes > kStartBigFile)
+                bad("its 32-bit key cannot be placed beyond 2 GB in the output");
             store_be<int32_t>(record.data() + kSeekKeyAt, static_cast<int32_t>(seek));
             store_be<int32_t>(record.data() + kSeekKeyAt + 4, static_cast<int32_t>(kTopDirectory));
         }
@@ -192,12 +205,15 @@ private:
 
     // A basket kept in the input's tree record becomes a basket record of its own: its entry
     // offsets move with the new key length, and it is compressed with the branch's setting.
-    void write_embedded(BranchInfo& to, const BranchInfo& from, const EmbeddedBasket& e, int64_t base, size_t branch)
+    void write_embedded(BranchInfo& to, const BranchInfo& from, const EmbeddedBasket& e, int64_t base,
+                        size_t branch)
     {
+        if (!e.damage.empty()) throw RootError(e.damage);
         if (e.entries == 0) return;
         if (e.first_entry != to.basket_entry.back() - base)
-            fail(contexts_[branch], "", "embedded basket starts at entry " + std::to_string(e.first_entry) +
-                                            ", the baskets before it end at " + std::to_string(to.basket_entry.back() - base));
+            fail(contexts_[branch], "",
+                 "embedded basket starts at entry " + std::to_string(e.first_entry) +
+                     ", the baskets before it end at " + std::to_string(to.basket_entry.back() - base));
         const bool variable = from.entry_offset_len > 0 || !e.offsets.empty();
         const int16_t keylen = FileWriter::basket_key_length(from.name, tree_.name);
         const int32_t last = checked_last(int64_t{keylen} + static_cast<int64_t>(e.data.size()), branch);
@@ -205,19 +221,20 @@ private:
         if (variable) {
             ByteWriter w(payload_);
             w.i32(e.entries + 1);
-            for (int32_t k = 0; k < e.entries; ++k) w.i32(e.offsets[static_cast<size_t>(k)] - e.keylen + keylen);
+            for (int32_t k = 0; k < e.entries; ++k)
+                w.i32(e.offsets[static_cast<size_t>(k)] - e.keylen + keylen);
             w.i32(0);
         }
         header_.clear();
         ByteWriter h(header_);
         h.i16(kBasketVersion);
-        h.i32(std::max(from.basket_size, last));                                          // fBufferSize
-        h.i32(variable ? from.entry_offset_len : from.leaf.len * from.element_size());   // fNevBufSize
+        h.i32(std::max(from.basket_size, last));                                        // fBufferSize
+        h.i32(variable ? from.entry_offset_len : from.leaf.len * from.element_size());  // fNevBufSize
         h.i32(e.entries);
         h.i32(last);
         h.u8(0);
-        const auto written = out_.write_basket(from.name, tree_.name, static_cast<int16_t>(to.write_basket()), header_,
-                                               payload_, compressor(to.compress));
+        const auto written = out_.write_basket(from.name, tree_.name, static_cast<int16_t>(to.write_basket()),
+                                               header_, payload_, compressor(to.compress));
         to.basket_bytes.push_back(written.nbytes);
         to.basket_seek.push_back(written.seek);
         to.basket_entry.push_back(to.basket_entry.back() + e.entries);
@@ -257,41 +274,61 @@ private:
     std::vector<std::pair<int, std::unique_ptr<Compressor>>> compressors_;
 };
 
-bool same_file(const struct stat& a, const struct stat& b) { return a.st_dev == b.st_dev && a.st_ino == b.st_ino; }
+// Memory a tree's model takes, roughly: names, leaf and the basket tables.
+int64_t approximate_size(const TreeInfo& tree)
+{
+    int64_t bytes = 0;
+    for (const BranchInfo& b : tree.branches) {
+        bytes += 512 + int64_t{b.write_basket()} * 24;
+        for (const EmbeddedBasket& e : b.embedded)
+            bytes += static_cast<int64_t>(e.data.size() + 4 * e.offsets.size());
+    }
+    return bytes;
+}
+
+bool same_file(const struct stat& a, const struct stat& b)
+{
+    return a.st_dev == b.st_dev && a.st_ino == b.st_ino;
+}
 
 }  // namespace
 
-MergeCounts merge_trees(const std::string& output, std::span<const std::string> inputs, std::string_view tree_name)
+MergeCounts merge_trees(const std::string& output, std::span<const std::string> inputs,
+                        std::string_view tree_name, int64_t kept_trees_bytes)
 {
     if (inputs.empty()) fail(output, "", "no input files to merge");
-    struct stat out_sb{};
+    struct stat out_sb {};
     const bool output_exists = ::stat(output.c_str(), &out_sb) == 0;
 
-    // First pass: every input readable and of the first one's structure. The trees are
-    // read again while copying rather than held, so that thousands of inputs fit in memory.
-    TreeInfo first;
+    // First pass: every input readable and of the first one's structure. The trees read
+    // are kept for the copy up to a memory budget; past it they are read again (and checked
+    // again), so that thousands of inputs fit in memory.
+    std::vector<TreeInfo> kept;
+    int64_t kept_bytes = 0;
     int compression = 0;
     for (size_t i = 0; i < inputs.size(); ++i) {
         const auto file = RootFile::open(inputs[i]);
-        struct stat sb{};
+        struct stat sb {};
         if (output_exists && ::stat(inputs[i].c_str(), &sb) == 0 && same_file(sb, out_sb))
             fail(inputs[i], "", "is also the output");
         TreeInfo tree = read_tree(*file, tree_name);
-        if (i == 0) {
-            compression = file->compression();
-            first = std::move(tree);
-            check_same_structure(first, inputs[0], first, inputs[0]);
-        } else {
-            check_same_structure(first, inputs[0], tree, inputs[i]);
-        }
+        if (i == 0) compression = file->compression();
+        check_same_structure(i == 0 ? tree : kept.front(), inputs[0], tree, inputs[i]);
+        kept_bytes += approximate_size(tree);
+        if (i == 0 || kept_bytes <= kept_trees_bytes) kept.push_back(std::move(tree));
     }
 
     FileWriter out(output, compression);
-    MergedTree merged(out, first);
+    MergedTree merged(out, kept.front());
     for (size_t i = 0; i < inputs.size(); ++i) {
         const auto file = RootFile::open(inputs[i]);
+        if (i < kept.size()) {
+            merged.append(*file, kept[i]);
+            if (i > 0) kept[i] = TreeInfo{};
+            continue;
+        }
         const TreeInfo tree = read_tree(*file, tree_name);
-        check_same_structure(first, inputs[0], tree, inputs[i]);
+        check_same_structure(kept.front(), inputs[0], tree, inputs[i]);
         merged.append(*file, tree);
     }
     merged.write();

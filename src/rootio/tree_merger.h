@@ -20,6 +20,9 @@ struct MergeCounts {
 // missing, corrupt or mismatched input leaves nothing behind; a fault found while copying
 // removes the output. Throws RootError naming the file (and the branch). Only the tree is
 // written: other keys of the inputs are not copied.
-MergeCounts merge_trees(const std::string& output, std::span<const std::string> inputs, std::string_view tree_name);
+// Trees read in the check are held for the copy up to `kept_trees_bytes` (roughly), and
+// read again past it.
+MergeCounts merge_trees(const std::string& output, std::span<const std::string> inputs,
+                        std::string_view tree_name, int64_t kept_trees_bytes = int64_t{256} << 20);
 
 }  // namespace rootio

@@ -21,14 +21,17 @@ struct LeafInfo {
     int64_t count_maximum = 0; // for a count leaf: the largest count stored (fMaximum)
 };
 
-// A basket stored inside the tree record instead of in a key of its own.
+// A basket stored inside the tree record instead of in a key of its own. As in ROOT, it
+// stands in for the basket of the same number on disk (whose seek is then 0).
 struct EmbeddedBasket {
+    int32_t slot = -1;              // basket number; -1: after the baskets on disk
     int64_t first_entry = 0;
     int32_t entries = 0;
     int32_t keylen = 0;             // entry offsets are relative to the key header start
     int32_t last = 0;               // key-relative end of the entry data
     std::vector<int32_t> offsets;   // key-relative entry starts (empty for fixed-size entries)
     std::vector<uint8_t> data;      // entry data, i.e. buffer bytes [keylen, last)
+    std::string damage;             // why the stored basket is unusable; empty when it is fine
 };
 
 struct BranchInfo {

@@ -1,9 +1,11 @@
 #include "rootio/tree_reader.h"
 
+#include <algorithm>
 #include <map>
 #include <memory>
 #include <unordered_map>
 
+#include "rootio/class_layout.h"
 #include "rootio/object_reader.h"
 
 namespace rootio {
@@ -11,6 +13,9 @@ namespace rootio {
 namespace {
 
 constexpr int kMaxNesting = 16;  // sub-branches deeper than this are not a flat tree
+// ROOT reads older versions with hand-written streamers, not member by member.
+constexpr int kOldestTree = 5;
+constexpr int kOldestBranch = 6;
 
 struct ParsedLeaf {
     std::string class_name;
@@ -20,12 +25,38 @@ struct ParsedLeaf {
     int branch = -1;         // top-level branch listing this leaf
 };
 
+// Basic members read by layout: scalars as 64-bit integers, basic pointers as arrays.
+struct Members {
+    std::vector<std::pair<std::string_view, int64_t>> scalars;
+    std::vector<std::pair<std::string_view, std::vector<int64_t>>> arrays;
+
+    bool has(std::string_view name) const
+    {
+        for (const auto& [n, v] : scalars)
+            if (n == name) return true;
+        return false;
+    }
+    int64_t get(std::string_view name) const
+    {
+        for (const auto& [n, v] : scalars)
+            if (n == name) return v;
+        return 0;
+    }
+    const std::vector<int64_t>& array(std::string_view name) const
+    {
+        static const std::vector<int64_t> none;
+        for (const auto& [n, v] : arrays)
+            if (n == name) return v;
+        return none;
+    }
+};
+
 struct ParsedBranch {
     BranchInfo info;
-    int16_t version = 0;
     size_t sub_branches = 0;
     std::vector<uint32_t> leaf_tags;
     std::vector<std::pair<int, EmbeddedBasket>> embedded;  // fBaskets slot, basket
+    std::vector<int> bufferless;                           // slots of embedded baskets without data
 };
 
 class TreeRecordParser {
@@ -35,56 +66,41 @@ public:
     {
     }
 
-    TreeInfo parse()
+    TreeInfo parse(std::string_view class_name)
+    {
+        // TNtuple and TNtupleD are trees with one more member (fNvar) after their TTree part.
+        if (class_name != "TTree") {
+            const ObjectFrame frame = obj_.begin(class_name);
+            TreeInfo tree = parse_ttree();
+            obj_.skip_rest(frame, class_name);
+            return tree;
+        }
+        return parse_ttree();
+    }
+
+private:
+    TreeInfo parse_ttree()
     {
         const ObjectFrame frame = obj_.begin("TTree");
-        if (frame.version != 19 && frame.version != 20)
-            fail(file_.path(), context_, "TTree class version " + std::to_string(frame.version) +
-                                             " is not supported (19 and 20 are)");
+        const ClassLayout& layout = layout_of("TTree", frame.version, kOldestTree);
         TreeInfo tree;
-        auto named = obj_.tnamed();
+        std::vector<ParsedBranch> branches;
+        Members members;
+        ObjectReader::Named named;
+        // Only the members up to the branch list are read; the rest is skipped.
+        read_members(layout, "TTree", members, &named, [&](std::string_view member) {
+            if (member == "fBranches") read_branch_list(branches);
+            return member == "fBranches";
+        });
+        if (!members.has("fBranches")) corrupt("TTree", "its layout has no branch list");
+        obj_.skip_rest(frame, "TTree");  // leaf list, aliases, indices, friends: not needed
         tree.name = std::move(named.name);
         tree.title = std::move(named.title);
-        skip_object("TAttLine");
-        skip_object("TAttFill");
-        skip_object("TAttMarker");
-        tree.entries = in_.i64();
-        tree.tot_bytes = in_.i64();
-        tree.zip_bytes = in_.i64();
-        in_.i64();  // fSavedBytes
-        in_.i64();  // fFlushedBytes
-        in_.f64();  // fWeight
-        in_.i32();  // fTimerInterval
-        in_.i32();  // fScanField
-        in_.i32();  // fUpdate
-        in_.i32();  // fDefaultEntryOffsetLen
-        const int32_t ncluster = in_.i32();
-        in_.i64();  // fMaxEntries
-        in_.i64();  // fMaxEntryLoop
-        in_.i64();  // fMaxVirtualSize
-        in_.i64();  // fAutoSave
-        tree.auto_flush = in_.i64();
-        in_.i64();  // fEstimate
-        skip_basic_array(ncluster, 8, "fClusterRangeEnd");
-        skip_basic_array(ncluster, 8, "fClusterSize");
-        if (frame.version >= 20) skip_object("fIOFeatures");
+        tree.entries = members.get("fEntries");
+        tree.tot_bytes = members.get("fTotBytes");
+        tree.zip_bytes = members.get("fZipBytes");
+        tree.auto_flush = members.get("fAutoFlush");
         if (tree.entries < 0) fail(file_.path(), context_, "negative entry count");
-
-        ObjectFrame array;
-        const int32_t n = obj_.objarray_begin(array, "TTree branches");
-        std::vector<ParsedBranch> branches;
-        for (int32_t i = 0; i < n; ++i) {
-            const PointerSlot slot = obj_.pointer("TTree branches");
-            if (slot.kind != PointerSlot::Kind::New) continue;
-            ParsedBranch b = read_branch(slot, 0);
-            for (uint32_t tag : b.leaf_tags) {
-                auto it = leaves_.find(tag);
-                if (it != leaves_.end() && it->second.branch < 0) it->second.branch = static_cast<int>(branches.size());
-            }
-            branches.push_back(std::move(b));
-        }
-        obj_.end(array, "TTree branches");
-        obj_.skip_rest(frame, "TTree");  // leaf list, aliases, indices, friends: not needed
 
         for (ParsedBranch& b : branches) finish_branch(b, tree.entries);
         tree.branches.reserve(branches.size());
@@ -93,39 +109,107 @@ public:
         return tree;
     }
 
-private:
+    void read_branch_list(std::vector<ParsedBranch>& branches)
+    {
+        each_slot("TTree branches", [&](int32_t, const PointerSlot& slot) {
+            if (slot.kind != PointerSlot::Kind::New) return;
+            ParsedBranch b = read_branch(slot, 0);
+            for (uint32_t tag : b.leaf_tags) {
+                auto it = leaves_.find(tag);
+                if (it != leaves_.end() && it->second.branch < 0) it->second.branch = static_cast<int>(branches.size());
+            }
+            branches.push_back(std::move(b));
+        });
+    }
+
     [[noreturn]] void corrupt(const std::string& object, const std::string& what) const
     {
         fail(file_.path(), context_ + ": " + object, what);
     }
 
-    void skip_object(std::string_view what)
+    // The layout of this class version: built in, or else from the file's StreamerInfo.
+    const ClassLayout& layout_of(std::string_view class_name, int version, int oldest)
     {
-        const ObjectFrame f = obj_.begin(what);
-        obj_.skip_rest(f, what);
+        if (const ClassLayout* known = known_layout(class_name, version)) return *known;
+        const std::string key = std::string(class_name) + ";" + std::to_string(version);
+        auto it = stored_layouts_.find(key);
+        if (it == stored_layouts_.end()) {
+            ClassLayout layout;
+            if (version >= oldest) layout = stored_layout(file_, class_name, version);
+            it = stored_layouts_.emplace(key, std::move(layout)).first;
+        }
+        if (it->second.empty())
+            fail(file_.path(), context_, std::string(class_name) + " class version " + std::to_string(version) +
+                                             " is not supported (the file does not describe it)");
+        return it->second;
+    }
+
+    // Reads members in layout order into `out`. Object members (the TObjArrays) are handed
+    // to `on_object`, which reads them and returns true to stop there.
+    template <class OnObject>
+    void read_members(const ClassLayout& layout, const std::string& what, Members& out, ObjectReader::Named* named,
+                      OnObject&& on_object)
+    {
+        using namespace member_type;
+        for (const MemberLayout& m : layout) {
+            if (m.type == kTNamed && named) {
+                *named = obj_.tnamed();
+            } else if (m.type == kTObject) {
+                obj_.tobject();
+            } else if (m.type == kBase || m.type == kTNamed || m.type == kAny) {
+                // Base classes and embedded objects with a byte count (TAttFill, fIOFeatures).
+                const ObjectFrame f = obj_.begin(m.name);
+                obj_.skip_rest(f, what + " " + m.name);
+            } else if (basic_member_size(m.type) > 0) {
+                out.scalars.emplace_back(m.name, read_scalar(m.type));
+            } else if (m.type > kOffsetP && basic_member_size(m.type - kOffsetP) > 0) {
+                out.arrays.emplace_back(m.name, read_pointer_array(m.type - kOffsetP, out.get(m.count_name),
+                                                                   what + " " + m.name));
+            } else if (m.type == kTString) {
+                out.scalars.emplace_back(m.name, 0);
+                in_.tstring_view();
+            } else if (m.type == kObject) {
+                out.scalars.emplace_back(m.name, 0);
+                if (on_object(m.name)) return;
+            } else {
+                corrupt(what, "member " + m.name + " of type " + std::to_string(m.type) + " cannot be read");
+            }
+        }
+    }
+
+    // One basic value as a 64-bit integer (Stat_t entry counts of old versions are doubles).
+    int64_t read_scalar(int32_t type)
+    {
+        using namespace member_type;
+        switch (type) {
+        case kChar: return in_.i8();
+        case kUChar:
+        case kBool: return in_.u8();
+        case kShort: return in_.i16();
+        case kUShort: return in_.u16();
+        case kInt:
+        case kCounter: return in_.i32();
+        case kUInt:
+        case kBits: return in_.u32();
+        case kFloat: return static_cast<int64_t>(in_.f32());
+        case kDouble: {
+            const double d = in_.f64();
+            return d >= -9.2e18 && d <= 9.2e18 ? static_cast<int64_t>(d) : -1;
+        }
+        default: return in_.i64();
+        }
     }
 
     // Basic-pointer member: a flag byte, then `count` values when the flag is set.
-    void skip_basic_array(int32_t count, size_t element, std::string_view what)
+    std::vector<int64_t> read_pointer_array(int32_t type, int64_t count, const std::string& what)
     {
-        if (in_.u8() == 0) return;
-        if (count < 0 || static_cast<size_t>(count) > in_.remaining() / element)
-            corrupt(std::string(what), std::to_string(count) + " values cannot fit in the record");
-        in_.skip(static_cast<size_t>(count) * element);
-    }
-
-    template <class T>
-    std::vector<T> read_basic_array(int32_t count, std::string_view what)
-    {
-        std::vector<T> out;
-        if (in_.u8() == 0) {
-            out.assign(static_cast<size_t>(count), T{});
-            return out;
-        }
-        if (static_cast<size_t>(count) > in_.remaining() / sizeof(T))
-            corrupt(std::string(what), std::to_string(count) + " values cannot fit in the record");
+        std::vector<int64_t> out;
+        if (in_.u8() == 0) return out;
+        const size_t size = static_cast<size_t>(basic_member_size(type));
+        if (count < 0 || static_cast<uint64_t>(count) > in_.remaining() / size)
+            corrupt(what, std::to_string(count) + " values cannot fit in the record");
         out.resize(static_cast<size_t>(count));
-        for (T& v : out) v = in_.read<T>();
+        for (int64_t& v : out) v = read_scalar(type);
         return out;
     }
 
@@ -136,13 +220,11 @@ private:
         b.info.class_name = slot.class_name;
         const ObjectFrame frame = obj_.begin(slot.class_name);
         if (slot.class_name == "TBranch") {
-            b.version = frame.version;
             read_tbranch_body(frame, b, depth);
         } else if (slot.class_name.starts_with("TBranch")) {
             // Derived branches start with their TBranch part; its leaves must be registered
             // even though the branch is not read, as later objects refer back to them.
             const ObjectFrame base = obj_.begin("TBranch");
-            b.version = base.version;
             read_tbranch_body(base, b, depth);
             obj_.skip_rest(frame, slot.class_name);
         } else {
@@ -155,81 +237,114 @@ private:
     void read_tbranch_body(const ObjectFrame& frame, ParsedBranch& b, int depth)
     {
         BranchInfo& info = b.info;
-        auto named = obj_.tnamed();
+        const ClassLayout& layout = layout_of("TBranch", frame.version, kOldestBranch);
+        const std::string what = "branch " + std::to_string(branch_count_);
+        ++branch_count_;
+        Members m;
+        ObjectReader::Named named;
+        read_members(layout, what, m, &named, [&](std::string_view member) {
+            const std::string branch = "branch " + named.name;
+            if (member == "fBranches") read_sub_branches(b, branch + " sub-branches", depth);
+            else if (member == "fLeaves") read_leaf_list(b, branch + " leaves", depth);
+            else if (member == "fBaskets") read_basket_list(b, branch + " baskets");
+            else skip_objarray(branch + " " + std::string(member));
+            return false;
+        });
+        obj_.end(frame, "branch " + named.name);
         info.name = std::move(named.name);
         info.title = std::move(named.title);
-        if (frame.version != 12 && frame.version != 13) {
-            obj_.skip_rest(frame, "TBranch");
-            return;
-        }
-        const std::string what = "branch " + info.name;
-        skip_object("TAttFill");
-        info.compress = in_.i32();
-        info.basket_size = in_.i32();
-        info.entry_offset_len = in_.i32();
-        const int32_t write_basket = in_.i32();
-        in_.i64();  // fEntryNumber
-        if (frame.version >= 13) skip_object("fIOFeatures");
-        in_.i32();  // fOffset
-        const int32_t max_baskets = in_.i32();
-        in_.i32();  // fSplitLevel
-        info.entries = in_.i64();
-        in_.i64();  // fFirstEntry
-        info.tot_bytes = in_.i64();
-        info.zip_bytes = in_.i64();
-        if (max_baskets < 0 || write_basket < 0 || write_basket > max_baskets ||
-            static_cast<size_t>(max_baskets) > in_.remaining() / 20)
-            corrupt(what, "basket table of " + std::to_string(max_baskets) + " slots (" +
-                              std::to_string(write_basket) + " written) does not fit the record");
-        if (info.entries < 0) corrupt(what, "negative entry count");
-
-        ObjectFrame array;
-        int32_t n = obj_.objarray_begin(array, what + " sub-branches");
-        for (int32_t i = 0; i < n; ++i) {
-            const PointerSlot slot = obj_.pointer(what + " sub-branches");
-            if (slot.kind == PointerSlot::Kind::Null) continue;
-            ++b.sub_branches;
-            if (slot.kind == PointerSlot::Kind::New) read_branch(slot, depth + 1);
-        }
-        obj_.end(array, what + " sub-branches");
-
-        n = obj_.objarray_begin(array, what + " leaves");
-        for (int32_t i = 0; i < n; ++i) {
-            const PointerSlot slot = obj_.pointer(what + " leaves");
-            if (slot.kind == PointerSlot::Kind::New) {
-                read_leaf(slot, depth);
-                b.leaf_tags.push_back(slot.tag);
-            } else if (slot.kind == PointerSlot::Kind::Reference) {
-                b.leaf_tags.push_back(slot.tag);
-            }
-        }
-        obj_.end(array, what + " leaves");
-
-        n = obj_.objarray_begin(array, what + " baskets");
-        for (int32_t i = 0; i < n; ++i) {
-            const PointerSlot slot = obj_.pointer(what + " baskets");
-            if (slot.kind != PointerSlot::Kind::New) continue;
-            if (slot.class_name == "TBasket") b.embedded.emplace_back(i, read_embedded_basket(slot, what));
-            obj_.skip_object(slot);
-        }
-        obj_.end(array, what + " baskets");
-
-        auto bytes = read_basic_array<int32_t>(max_baskets, what + " fBasketBytes");
-        auto entry = read_basic_array<int64_t>(max_baskets, what + " fBasketEntry");
-        auto seek = read_basic_array<int64_t>(max_baskets, what + " fBasketSeek");
-        in_.tstring();  // fFileName
-        obj_.end(frame, what);
+        const std::string branch_what = "branch " + info.name;
+        info.compress = static_cast<int32_t>(m.get("fCompress"));
+        info.basket_size = static_cast<int32_t>(m.get("fBasketSize"));
+        info.entry_offset_len = static_cast<int32_t>(m.get("fEntryOffsetLen"));
+        info.entries = m.get("fEntries");
+        info.tot_bytes = m.get("fTotBytes");
+        info.zip_bytes = m.get("fZipBytes");
+        const int64_t write_basket = m.get("fWriteBasket");
+        const std::vector<int64_t>& bytes = m.array("fBasketBytes");
+        const std::vector<int64_t>& entry = m.array("fBasketEntry");
+        const std::vector<int64_t>& seek = m.array("fBasketSeek");
+        if (info.entries < 0) corrupt(branch_what, "negative entry count");
+        if (write_basket < 0 || static_cast<size_t>(write_basket) > std::min(bytes.size(), seek.size()))
+            corrupt(branch_what, "basket table of " + std::to_string(std::min(bytes.size(), seek.size())) +
+                                     " slots does not hold the " + std::to_string(write_basket) + " baskets written");
 
         const size_t wb = static_cast<size_t>(write_basket);
-        info.basket_bytes.assign(bytes.begin(), bytes.begin() + wb);
-        info.basket_seek.assign(seek.begin(), seek.begin() + wb);
-        info.basket_entry.assign(entry.begin(), entry.begin() + std::min(wb + 1, entry.size()));
+        info.basket_bytes.assign(bytes.begin(), bytes.begin() + static_cast<std::ptrdiff_t>(wb));
+        info.basket_seek.assign(seek.begin(), seek.begin() + static_cast<std::ptrdiff_t>(wb));
+        info.basket_entry.assign(entry.begin(), entry.begin() + static_cast<std::ptrdiff_t>(std::min(wb + 1, entry.size())));
+        info.basket_entry.resize(std::max(info.basket_entry.size(), wb), 0);
         if (info.basket_entry.size() < wb + 1) info.basket_entry.push_back(info.entries);
+        // A basket kept without its buffer is read from disk, as ROOT does for old files,
+        // when the branch says where.
+        std::erase_if(b.embedded, [&](const auto& e) {
+            const size_t slot = static_cast<size_t>(e.first);
+            return std::find(b.bufferless.begin(), b.bufferless.end(), e.first) != b.bufferless.end() &&
+                   slot < wb && info.basket_seek[slot] > 0;
+        });
         for (auto& [index, basket] : b.embedded) {
             if (static_cast<size_t>(index) >= entry.size())
-                corrupt(what, "embedded basket in slot " + std::to_string(index) + " has no entry number");
+                corrupt(branch_what, "embedded basket in slot " + std::to_string(index) + " has no entry number");
             basket.first_entry = entry[static_cast<size_t>(index)];
         }
+        // Disk slots at the end whose baskets the record keeps leave the disk tables, so that
+        // the embedded baskets simply follow the ones on disk, as in files ROOT closes.
+        size_t on_disk = wb;
+        auto kept_in_record = [&](size_t slot) {
+            return std::any_of(b.embedded.begin(), b.embedded.end(),
+                               [&](const auto& e) { return static_cast<size_t>(e.first) == slot; });
+        };
+        while (on_disk > 0 && kept_in_record(on_disk - 1)) --on_disk;
+        info.basket_bytes.resize(on_disk);
+        info.basket_seek.resize(on_disk);
+        info.basket_entry.resize(on_disk + 1);
+    }
+
+    // Calls fn(index, slot) for each slot of a TObjArray, then checks the array's end.
+    template <class Fn>
+    void each_slot(const std::string& what, Fn&& fn)
+    {
+        ObjectFrame array;
+        const int32_t n = obj_.objarray_begin(array, what);
+        for (int32_t i = 0; i < n; ++i) fn(i, obj_.pointer(what));
+        obj_.end(array, what);
+    }
+
+    void skip_objarray(const std::string& what)
+    {
+        each_slot(what, [&](int32_t, const PointerSlot& slot) {
+            if (slot.kind == PointerSlot::Kind::New) obj_.skip_object(slot);
+        });
+    }
+
+    void read_sub_branches(ParsedBranch& b, const std::string& what, int depth)
+    {
+        each_slot(what, [&](int32_t, const PointerSlot& slot) {
+            if (slot.kind == PointerSlot::Kind::Null) return;
+            ++b.sub_branches;
+            if (slot.kind == PointerSlot::Kind::New) read_branch(slot, depth + 1);
+        });
+    }
+
+    void read_leaf_list(ParsedBranch& b, const std::string& what, int depth)
+    {
+        each_slot(what, [&](int32_t, const PointerSlot& slot) {
+            if (slot.kind == PointerSlot::Kind::New) read_leaf(slot, depth);
+            if (slot.kind != PointerSlot::Kind::Null) b.leaf_tags.push_back(slot.tag);
+        });
+    }
+
+    void read_basket_list(ParsedBranch& b, const std::string& what)
+    {
+        each_slot(what, [&](int32_t i, const PointerSlot& slot) {
+            if (slot.kind != PointerSlot::Kind::New) return;
+            if (slot.class_name == "TBasket") {
+                bool bufferless = false;
+                b.embedded.emplace_back(i, read_embedded_basket(slot, what, i, bufferless));
+                if (bufferless) b.bufferless.push_back(i);
+            }
+            obj_.skip_object(slot);
+        });
     }
 
     void read_leaf(const PointerSlot& slot, int depth)
@@ -285,11 +400,28 @@ private:
         return 0;
     }
 
-    EmbeddedBasket read_embedded_basket(const PointerSlot& slot, const std::string& what)
+    // A damaged basket does not make the tree unreadable: its damage is kept, and only
+    // reading its branch fails. The byte count of the basket object says where it ends.
+    EmbeddedBasket read_embedded_basket(const PointerSlot& slot, const std::string& what, int32_t index,
+                                        bool& bufferless)
+    {
+        EmbeddedBasket basket;
+        basket.slot = index;
+        try {
+            read_embedded_basket_body(slot, what, basket, bufferless);
+        } catch (const RootError& e) {
+            basket.damage = e.what();
+            basket.offsets.clear();
+            basket.data.clear();
+        }
+        return basket;
+    }
+
+    void read_embedded_basket_body(const PointerSlot& slot, const std::string& what, EmbeddedBasket& basket,
+                                   bool& bufferless)
     {
         const std::string basket_what = what + " embedded basket";
         const KeyHeader key = read_key_header(in_, false);
-        EmbeddedBasket basket;
         basket.keylen = key.keylen;
         const int16_t version = in_.i16();
         in_.i32();  // fBufferSize
@@ -324,17 +456,19 @@ private:
             }
         }
         if (flag == 1 || flag > 10) {
-            if (version <= 1) corrupt(basket_what, "basket version " + std::to_string(version) + " is not supported");
-            if (basket.last < basket.keylen || basket.keylen < 0 || static_cast<size_t>(basket.last) > in_.remaining())
+            // Version 1 stored the buffer as a counted array, later ones as fLast plain bytes.
+            const int64_t stored = version <= 1 ? in_.i32() : basket.last;
+            if (basket.last < basket.keylen || basket.keylen < 0 || stored < basket.last ||
+                static_cast<uint64_t>(stored) > in_.remaining())
                 corrupt(basket_what, "buffer of " + std::to_string(basket.last) + " bytes (key length " +
                                          std::to_string(basket.keylen) + ") does not fit the record");
-            auto buffer = in_.bytes(static_cast<size_t>(basket.last));
-            basket.data.assign(buffer.begin() + basket.keylen, buffer.end());
+            auto buffer = in_.bytes(static_cast<size_t>(stored));
+            basket.data.assign(buffer.begin() + basket.keylen, buffer.begin() + basket.last);
         } else if (basket.entries > 0) {
+            bufferless = true;
             corrupt(basket_what, "holds entries but no buffer");
         }
         if (in_.pos() > slot.end) corrupt(basket_what, "longer than its byte count");
-        return basket;
     }
 
     // Decides which branches the engine reads and links array leaves to their counts.
@@ -344,10 +478,6 @@ private:
         for (auto& [index, basket] : b.embedded) info.embedded.push_back(std::move(basket));
         if (info.class_name != "TBranch") {
             info.unsupported = info.class_name;
-            return;
-        }
-        if (b.version != 12 && b.version != 13) {
-            info.unsupported = "TBranch version " + std::to_string(b.version);
             return;
         }
         if (b.sub_branches > 0) {
@@ -414,22 +544,34 @@ private:
     ObjectReader obj_;
     std::string context_;
     std::unordered_map<uint32_t, ParsedLeaf> leaves_;  // by object tag
+    std::unordered_map<std::string, ClassLayout> stored_layouts_;  // "class;version"
+    int branch_count_ = 0;
 };
 
 }  // namespace
 
-TreeInfo read_tree(const RootFile& file, std::string_view tree_name)
+bool is_tree_class(std::string_view class_name)
 {
-    const std::string context = "tree " + std::string(tree_name);
-    const KeyHeader* key = file.find_key(tree_name);
-    if (!key) fail(file.path(), "", "no object named '" + std::string(tree_name) + "'");
-    if (key->class_name != "TTree")
-        fail(file.path(), context, "is a " + key->class_name + ", not a TTree");
-    const std::vector<uint8_t> record = file.read_object(*key);
+    return class_name == "TTree" || class_name == "TNtuple" || class_name == "TNtupleD";
+}
+
+TreeInfo read_tree(const RootFile& file, std::string_view tree_path)
+{
+    const std::string context = "tree " + std::string(tree_path);
+    const std::optional<KeyHeader> key = file.find_path(tree_path);
+    if (!key) fail(file.path(), "", "no object named '" + std::string(tree_path) + "'");
+    return read_tree(file, *key, tree_path);
+}
+
+TreeInfo read_tree(const RootFile& file, const KeyHeader& key, std::string_view tree_path)
+{
+    const std::string context = "tree " + std::string(tree_path);
+    if (!is_tree_class(key.class_name)) fail(file.path(), context, "is a " + key.class_name + ", not a TTree");
+    const std::vector<uint8_t> record = file.read_object(key);
     const std::string reader_context = file.path() + ": " + context;
-    ByteReader in(record, reader_context, static_cast<size_t>(key->keylen));
+    ByteReader in(record, reader_context, static_cast<size_t>(key.keylen));
     TreeRecordParser parser(file, in, context);
-    return parser.parse();
+    return parser.parse(key.class_name);
 }
 
 }  // namespace rootio

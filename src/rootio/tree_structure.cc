@@ -12,7 +12,8 @@ std::string leaf_shape(const TreeInfo& tree, const BranchInfo& b)
 {
     std::string shape(leaf_class_name(b.leaf.type));
     if (b.leaf.len > 1) shape += "[" + std::to_string(b.leaf.len) + "]";
-    if (b.count_branch >= 0) shape += " counted by " + tree.branches[static_cast<size_t>(b.count_branch)].name;
+    if (b.count_branch >= 0)
+        shape += " counted by " + tree.branches[static_cast<size_t>(b.count_branch)].name;
     return shape;
 }
 
@@ -35,8 +36,7 @@ void check_same_structure(const TreeInfo& reference, std::string_view reference_
         const std::string shape_b = leaf_shape(tree, b);
         if (shape_a != shape_b) fail(file, branch, "is " + shape_b + ", in " + ref + " it is " + shape_a);
     }
-    if (tree.branches.size() > n)
-        fail(file, where + ": branch " + tree.branches[n].name, "is not in " + ref);
+    if (tree.branches.size() > n) fail(file, where + ": branch " + tree.branches[n].name, "is not in " + ref);
     if (reference.branches.size() > n)
         fail(file, where + ": branch " + reference.branches[n].name, "is missing (it is in " + ref + ")");
 }

@@ -12,7 +12,8 @@ std::string percent(int64_t part, int64_t whole)
 {
     if (whole <= 0) return "&ndash;";
     std::array<char, 32> text{};
-    std::snprintf(text.data(), text.size(), "%.2f %%", 100.0 * static_cast<double>(part) / static_cast<double>(whole));
+    std::snprintf(text.data(), text.size(), "%.2f %%",
+                  100.0 * static_cast<double>(part) / static_cast<double>(whole));
     return text.data();
 }
 
@@ -31,8 +32,9 @@ std::string cut_flow_table(const SelectionReport& report)
 {
     const auto counts = report.events_after_stage();
     const auto names = SelectionReport::stage_names();
-    std::string t = "<table id=\"cutflow-table\">\n<thead><tr><th>stage</th><th>events</th>"
-                    "<th>of the previous stage</th><th>of all events</th></tr></thead>\n<tbody>\n";
+    std::string t =
+        "<table id=\"cutflow-table\">\n<thead><tr><th>stage</th><th>events</th>"
+        "<th>of the previous stage</th><th>of all events</th></tr></thead>\n<tbody>\n";
     for (size_t i = 0; i < counts.size(); ++i) {
         t += "<tr><td>" + latex_as_html(names[i]) + "</td><td>" + std::to_string(counts[i]) + "</td><td>" +
              (i == 0 ? std::string("&ndash;") : percent(counts[i], counts[i - 1])) + "</td><td>" +
@@ -116,12 +118,23 @@ std::string html_escaped(std::string_view text)
     out.reserve(text.size());
     for (char c : text) {
         switch (c) {
-        case '&': out += "&amp;"; break;
-        case '<': out += "&lt;"; break;
-        case '>': out += "&gt;"; break;
-        case '"': out += "&quot;"; break;
-        case '\'': out += "&#39;"; break;
-        default: out += c;
+            case '&':
+                out += "&amp;";
+                break;
+            case '<':
+                out += "&lt;";
+                break;
+            case '>':
+                out += "&gt;";
+                break;
+            case '"':
+                out += "&quot;";
+                break;
+            case '\'':
+                out += "&#39;";
+                break;
+            default:
+                out += c;
         }
     }
     return out;
@@ -176,14 +189,17 @@ std::string render_report_page(const ReportPage& page)
     for (const std::string& input : page.inputs) inputs += (inputs.empty() ? "" : ", ") + html_escaped(input);
 
     std::string html;
-    html += "<!DOCTYPE html>\n<html lang=\"en\">\n<head>\n<meta charset=\"utf-8\">\n<title>Selection report</title>\n";
+    html +=
+        "<!DOCTYPE html>\n<html lang=\"en\">\n<head>\n<meta charset=\"utf-8\">\n<title>Selection "
+        "report</title>\n";
     html += "<style>" + std::string(kStyle) + "</style>\n</head>\n<body>\n";
     html += "<h1>Selection report</h1>\n<p>Input: " + inputs + ". Histograms: <code>" +
             html_escaped(page.root_file_name) + "</code>.</p>\n";
     html += "<h2>Cut-flow</h2>\n" + cut_flow_table(report);
-    html += "<h2>Distributions</h2>\n<p class=\"legend\"><span style=\"background:#ccc;border:1px solid "
-            "#3a3aa8\"></span>all events that have the quantity (see each x axis)"
-            "<span style=\"border-top:2px solid red;height:0\"></span>selected events</p>\n";
+    html +=
+        "<h2>Distributions</h2>\n<p class=\"legend\"><span style=\"background:#ccc;border:1px solid "
+        "#3a3aa8\"></span>all events that have the quantity (see each x axis)"
+        "<span style=\"border-top:2px solid red;height:0\"></span>selected events</p>\n";
     html += "<div class=\"plots\">\n" + plot_divs(report) + "</div>\n";
     html += "<script>\n" + std::string(inlinable_script(page.jsroot_script)) + "\n</script>\n";
     html += "<script>\nconst reportFileBase64 = '" + base64(page.root_file) + "';\n" + plot_list(report) +

@@ -13,9 +13,9 @@
 struct ReportPage {
     std::span<const std::string> inputs;  // as given on the command line
     const SelectionReport& report;
-    std::string_view root_file_name;        // shown on the page
-    std::span<const uint8_t> root_file;     // the bytes of the report's ROOT file
-    std::string_view jsroot_script;         // jsroot's single-file build
+    std::string_view root_file_name;     // shown on the page
+    std::span<const uint8_t> root_file;  // the bytes of the report's ROOT file
+    std::string_view jsroot_script;      // jsroot's single-file build
 };
 
 std::string render_report_page(const ReportPage& page);

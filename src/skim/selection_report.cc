@@ -6,13 +6,22 @@
 namespace {
 
 // Indices into the distributions, in the order they are shown.
-enum Quantity : size_t { LeptonPt, CleanJets, CandidatePt, CandidateMass, CandidateSoftDropMass, CandidateXbb,
-                         MissingPt, ScalarSum, kQuantities };
+enum Quantity : size_t {
+    LeptonPt,
+    CleanJets,
+    CandidatePt,
+    CandidateMass,
+    CandidateSoftDropMass,
+    CandidateXbb,
+    MissingPt,
+    ScalarSum,
+    kQuantities
+};
 
 struct QuantityAxis {
     const char* name;
     const char* title;
-    const char* x_title;  // without the population, which is added for the "all" histogram
+    const char* x_title;         // without the population, which is added for the "all" histogram
     const char* all_population;  // null when every event has the quantity
     int nbins;
     double xmin, xmax;
@@ -29,16 +38,15 @@ const std::array<QuantityAxis, kQuantities>& quantity_axes()
 {
     static const std::array<QuantityAxis, kQuantities> axes{{
         {"lep_pt", "Lepton p_{T}", "lepton p_{T} [GeV]", kWithLepton, 50, 0, 1000, true},
-        {"n_clean_jets", "Clean jets", "number of clean jets", kWithLepton,
-         16, -0.5, 15.5, true},
+        {"n_clean_jets", "Clean jets", "number of clean jets", kWithLepton, 16, -0.5, 15.5, true},
         {"fatjet_pt", "Candidate fat-jet p_{T}", "candidate fat-jet p_{T} [GeV]", kWithCandidate, 50, 0, 2000,
          true},
         {"fatjet_mass", "Candidate fat-jet mass", "candidate fat-jet mass [GeV]", kWithCandidate, 40, 0, 400,
          false},
         {"fatjet_msoftdrop", "Candidate fat-jet soft-drop mass", "candidate fat-jet soft-drop mass [GeV]",
          kWithCandidate, 40, 0, 400, false},
-        {"fatjet_xbb", "Candidate fat-jet Xbb score", "candidate Xbb score Xbb/(Xbb+QCD)", kWithCandidate, 50, 0,
-         1, true},
+        {"fatjet_xbb", "Candidate fat-jet Xbb score", "candidate Xbb score Xbb/(Xbb+QCD)", kWithCandidate, 50,
+         0, 1, true},
         {"met_pt", "Missing p_{T}", "missing p_{T} [GeV]", nullptr, 50, 0, 1500, true},
         {"st", "S_{T} = lepton p_{T} + candidate p_{T} + missing p_{T}", "S_{T} [GeV]", kWithSum, 60, 0, 3000,
          true},
@@ -57,7 +65,8 @@ Distribution make_distribution(const QuantityAxis& q)
                    rootio::Histogram1D(std::string(q.name) + "_selected", std::string(q.title) + ": selected",
                                        q.nbins, q.xmin, q.xmax),
                    q.log_scale};
-    d.all.x_title = q.all_population ? std::string(q.x_title) + " (all: only " + q.all_population + ")" : q.x_title;
+    d.all.x_title =
+        q.all_population ? std::string(q.x_title) + " (all: only " + q.all_population + ")" : q.x_title;
     d.selected.x_title = q.x_title;
     d.all.y_title = d.selected.y_title = "events";
     d.all.style = kAllStyle;
@@ -82,12 +91,9 @@ rootio::Histogram1D make_cut_flow()
 std::span<const std::string> SelectionReport::stage_names()
 {
     static const std::array<std::string, kCutFlowStages> names{
-        "all events",
-        "one veto lepton",
-        "one tight lepton",
-        std::to_string(kMinCleanJets) + "+ clean jets",
-        "fat-jet candidate",
-        "S_{T} #geq " + std::to_string(static_cast<int>(kMinScalarSum)) + " GeV",
+        "all events",        "one veto lepton",
+        "one tight lepton",  std::to_string(kMinCleanJets) + "+ clean jets",
+        "fat-jet candidate", "S_{T} #geq " + std::to_string(static_cast<int>(kMinScalarSum)) + " GeV",
     };
     return names;
 }

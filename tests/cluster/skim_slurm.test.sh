@@ -16,8 +16,19 @@ for tool in skim skim-inputs treemerge treedump make-example; do
   [ -x "$build/$tool" ] || fail "no $tool in $build (build it first)"
 done
 
+# Two free ports (controller, node) picked at random, so that runs side by side, or a
+# cluster already running here, do not meet.
+port_free() { ! (exec 3<> "/dev/tcp/127.0.0.1/$1") 2> /dev/null; }
+port="${SKIM_TEST_SLURM_PORT:-}"
+for _ in $(seq 50); do
+  [ -n "$port" ] && break
+  p=$((20000 + RANDOM % 20000))
+  port_free "$p" && port_free $((p + 1)) && port=$p
+done
+[ -n "$port" ] || fail "no two free ports found"
+
 tmp="$(mktemp -d)"
-export SLURM_LOCAL_DIR="$tmp/cluster" SLURM_LOCAL_PORT="${SKIM_TEST_SLURM_PORT:-16817}"
+export SLURM_LOCAL_DIR="$tmp/cluster" SLURM_LOCAL_PORT="$port"
 cleanup() {
   bash "$root/scripts/slurm-local.sh" stop > /dev/null 2>&1 || true
   rm -rf "$tmp"

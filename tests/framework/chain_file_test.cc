@@ -13,6 +13,7 @@
 #include "framework/scratch_dir.h"
 #include "framework/tree_files.h"
 #include "rootio/error.h"
+#include "testdata.h"
 
 namespace {
 
@@ -140,6 +141,22 @@ TEST(File, GetOfAnAbsentObjectNamesTheFileAndTheObject)
     EXPECT_EQ(message, path + ": no object named \"Events\"");
     EXPECT_NE(file.Get("Runs"), nullptr);
     EXPECT_EQ(file.Get("Runs"), file.Get("Runs")) << "read once, then found in memory";
+}
+
+TEST(File, GetTakesAPathIntoSubdirectoriesAndAChainTheSame)
+{
+    REQUIRE_TESTDATA(path, "older-and-other-writers/uproot-issue64.root");
+    TFile file(path.c_str());
+    EXPECT_EQ(root_error_of([&] { file.Get("events"); }),
+              path.string() + ": events: is a TDirectoryFile; only TTree objects can be read");
+    auto* tree = dynamic_cast<TTree*>(file.Get("events/events"));
+    ASSERT_NE(tree, nullptr);
+    EXPECT_EQ(tree->GetEntries(), 500);
+    EXPECT_STREQ(tree->GetName(), "events");
+
+    TChain chain("events/events");
+    chain.Add(path.c_str());
+    EXPECT_EQ(chain.GetEntries(), 500);
 }
 
 TEST(File, OpeningMakesTheFileCurrentAndClosingFallsBack)

@@ -4,6 +4,8 @@
 // integers exact, non-finite floats as "nan", "inf", "-inf".
 //
 //   node dump.mjs FILE TREE [BRANCH...]
+//   node dump.mjs FILE TREE --list     entry count, then each basic-type branch with its type
+//                                      letter, as `treedump FILE TREE` lists them
 //
 // Without BRANCH arguments every branch of basic type is printed. Exit code 1 on error.
 import { openFile, treeProcess, TSelector } from 'jsroot';
@@ -89,14 +91,36 @@ function basicBranch(branch) {
           leaves.length === 1 && kBasicLeaves.includes(leaves[0]._typename);
 }
 
+// The letter treedump gives a leaf type: upper case signed, lower case unsigned.
+function letterOf(leaf) {
+   const letter = leaf._typename.slice(-1);
+   return leaf.fIsUnsigned && 'BSIL'.includes(letter) ? letter.toLowerCase() : letter;
+}
+
+// jsroot prints its warnings on standard output; the listing must not mix with them.
+function printListing(tree) {
+   const lines = [`entries ${tree.fEntries}`];
+   for (const b of tree.fBranches.arr.filter(basicBranch))
+      lines.push(`${b.fName} ${letterOf(b.fLeaves.arr[0])}`);
+   return lines.join('\n') + '\n';
+}
+
 async function main() {
    const [path, treeName, ...wanted] = process.argv.slice(2);
    if (!path || !treeName) {
-      process.stderr.write('usage: node dump.mjs FILE TREE [BRANCH...]\n');
+      process.stderr.write('usage: node dump.mjs FILE TREE [BRANCH...|--list]\n');
       process.exit(1);
    }
+   const listOnly = wanted[0] === '--list';
+   const realLog = console.log;
+   if (listOnly) console.log = () => {};
    const file = await openFile(path);
    const tree = await file.readObject(treeName);
+   if (listOnly) {
+      console.log = realLog;
+      process.stdout.write(printListing(tree));
+      return;
+   }
    const all = tree.fBranches.arr;
    let branches;
    if (wanted.length) {

@@ -49,19 +49,35 @@ for (let i = 0; i < Math.min(a.length, b.length) && bad < 10; ++i) {
 process.exit(bad ? 1 : 0);
 '
 
+# Trees jsroot cannot read entry by entry (it lacks the old leaf streamers some files need)
+# are compared on their listing only: entry count, basic-type branches and their types.
+compare_listing() {
+  local file="$1" tree="$2" name="$3"
+  "$treedump" "$file" "$tree" | awk 'NR == 1 || $2 != "unsupported:" { print $1, $2 }' > "$tmp/ours"
+  if ! node "$here/dump.mjs" "$file" "$tree" --list > "$tmp/theirs" 2> "$tmp/jsroot-errors"; then
+    echo "FAIL $name: jsroot cannot list it either" >&2; return 1
+  fi
+  if ! diff "$tmp/ours" "$tmp/theirs" >&2; then
+    echo "FAIL $name: listings differ" >&2; return 1
+  fi
+  echo "ok   $name: listing of $(($(wc -l < "$tmp/ours") - 1)) branches (jsroot cannot read its entries)"
+}
+
 failed=0
 checked=0
-for file in "$data"/*.root; do
-  trees=$("$treedump" "$file" | awk '$2 == "TTree" { print $1 }' | sort -u)
+# Older ROOT versions and other writers: every key path of a tree class, subdirectories too.
+for file in "$data"/*.root "$data"/older-and-other-writers/*.root; do
+  trees=$("$treedump" "$file" | awk '$2 == "TTree" || $2 == "TNtuple" || $2 == "TNtupleD" { print $1 }' | sort -u)
   [ -n "$trees" ] || { echo "FAIL $file: no tree found" >&2; failed=1; continue; }
   for tree in $trees; do
     name="$(basename "$file") $tree"
     "$treedump" "$file" "$tree" | awk 'NR > 1 && $2 != "unsupported:" { print $1 "=" $2 }' > "$tmp/types"
+    if ! node "$here/dump.mjs" "$file" "$tree" > "$tmp/theirs" 2> "$tmp/jsroot-errors"; then
+      compare_listing "$file" "$tree" "$name" || failed=1
+      continue
+    fi
     if ! "$treedump" "$file" "$tree" --json > "$tmp/ours"; then
       echo "FAIL $name: treedump failed" >&2; failed=1; continue
-    fi
-    if ! node "$here/dump.mjs" "$file" "$tree" > "$tmp/theirs"; then
-      echo "FAIL $name: jsroot failed" >&2; failed=1; continue
     fi
     if (cd "$here" && node --input-type=module -e "$compare" "$tmp/ours" "$tmp/theirs" "$tmp/types"); then
       echo "ok   $name: $(wc -l < "$tmp/ours") entries, $(wc -l < "$tmp/types") branches"

@@ -39,9 +39,10 @@ std::string expected_json(const rootio::Histogram1D& h)
     std::string j = "{\"name\":" + quoted(h.name()) + ",\"title\":" + quoted(h.title()) +
                     ",\"xtitle\":" + quoted(h.x_title) + ",\"ytitle\":" + quoted(h.y_title) +
                     ",\"nbins\":" + std::to_string(h.nbins()) + ",\"xmin\":" + number(h.xmin()) +
-                    ",\"xmax\":" + number(h.xmax()) + ",\"entries\":" + number(h.entries()) +
-                    ",\"sums\":[" + number(h.sum_w()) + "," + number(h.sum_w2()) + "," + number(h.sum_wx()) + "," +
-                    number(h.sum_wx2()) + "],\"lineColor\":" + std::to_string(h.style.line_color) + ",\"bins\":[";
+                    ",\"xmax\":" + number(h.xmax()) + ",\"entries\":" + number(h.entries()) + ",\"sums\":[" +
+                    number(h.sum_w()) + "," + number(h.sum_w2()) + "," + number(h.sum_wx()) + "," +
+                    number(h.sum_wx2()) + "],\"lineColor\":" + std::to_string(h.style.line_color) +
+                    ",\"bins\":[";
     for (size_t i = 0; i < h.contents().size(); ++i) {
         if (i > 0) j += ',';
         j += number(h.contents()[i]);
@@ -98,7 +99,8 @@ int main(int argc, char** argv)
     try {
         const std::vector<rootio::Histogram1D> histograms = samples();
         for (int compression : {101, 404, 0}) {
-            const std::string path = std::string(argv[1]) + "/histograms-" + std::to_string(compression) + ".root";
+            const std::string path =
+                std::string(argv[1]) + "/histograms-" + std::to_string(compression) + ".root";
             rootio::FileWriter file(path, compression);
             for (const auto& h : histograms) rootio::write_histogram(file, h);
             file.close();

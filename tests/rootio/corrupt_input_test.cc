@@ -218,9 +218,6 @@ void PrintTo(const Corruption& c, std::ostream* os) { *os << c.name; }
 
 // v4 key header fields: nbytes 0, version 4, objlen 6, datime 10, keylen 14, cycle 16, seek 18.
 const Corruption kCorruptions[] = {
-    {"TreeRecordLengthDisagreesWithKeysList", "uproot-HZZ-zlib.root",
-     [](Bytes& b, const Layout& l) { add<int32_t>(b, l.tree_key->seek_key, 1); }, "key 'events'",
-     "record header disagrees with its key"},
     {"TreeKeyPointsOutsideTheFile", "uproot-HZZ-zlib.root",
      [](Bytes& b, const Layout& l) { put<int32_t>(b, l.tree_key_copy + 18, 0x7FFFFF00); }, "key 'events'",
      "lies outside the file"},

@@ -15,13 +15,13 @@
 #include "testdata.h"
 #include "written_tree.h"
 
-using ::testing::AllOf;
-using ::testing::HasSubstr;
 using rootio::FileWriter;
 using rootio::LeafType;
 using rootio::merge_trees;
 using rootio::RootError;
 using rootio::TreeWriter;
+using ::testing::AllOf;
+using ::testing::HasSubstr;
 using namespace written_tree;
 
 namespace {
@@ -103,7 +103,8 @@ TEST(TreeMerger, EntriesInInputOrderWithBasketBytesCopiedUnchanged)
     write_standard(inputs[1], 0, 0);
     write_standard(inputs[2], 5000, 450, &expected);
     const std::string out = (dir / "merged.root").string();
-    const rootio::MergeCounts counts = merge_trees(out, inputs, "Events");
+    // No tree held from the check to the copy: each is read again.
+    const rootio::MergeCounts counts = merge_trees(out, inputs, "Events", 0);
     EXPECT_EQ(counts.entries, 1180);
 
     const Reopened merged = reopen(out);
@@ -125,13 +126,15 @@ TEST(TreeMerger, EntriesInInputOrderWithBasketBytesCopiedUnchanged)
             const BranchInfo& sb = in_a ? from_a : from_b;
             const size_t sk = static_cast<size_t>(in_a ? k : k - from_a.write_basket());
             const size_t mk = static_cast<size_t>(k);
-            EXPECT_EQ(m.basket_entry[mk], sb.basket_entry[sk] + (in_a ? 0 : 730)) << m.name << " basket " << k;
+            EXPECT_EQ(m.basket_entry[mk], sb.basket_entry[sk] + (in_a ? 0 : 730))
+                << m.name << " basket " << k;
             EXPECT_EQ(stored_bytes(*merged.file, m.basket_seek[mk], m.basket_bytes[mk]),
                       stored_bytes(*src.file, sb.basket_seek[sk], sb.basket_bytes[sk]))
                 << m.name << " basket " << k;
         }
         EXPECT_EQ(m.zip_bytes, from_a.zip_bytes + from_b.zip_bytes) << m.name;
-        EXPECT_EQ(m.leaf.count_maximum, std::max(from_a.leaf.count_maximum, from_b.leaf.count_maximum)) << m.name;
+        EXPECT_EQ(m.leaf.count_maximum, std::max(from_a.leaf.count_maximum, from_b.leaf.count_maximum))
+            << m.name;
         baskets += m.write_basket();
     }
     EXPECT_EQ(counts.baskets_copied, baskets);
@@ -170,11 +173,15 @@ TEST(TreeMerger, StructureMismatchNamesFileAndBranchAndLeavesNoOutput)
     const std::vector<Case> cases = {
         {"type", with(2, branch_spec("id", LeafType::Int32)), "branch id"},
         {"fixed length", with(2, branch_spec("id", LeafType::Int64, {}, 2)), "branch id"},
-        {"count", {branch_spec("n", LeafType::UInt8), branch_spec("m", LeafType::UInt8), branch_spec("x", LeafType::Float, "m"),
-                   branch_spec("id", LeafType::Int64)}, "branch m"},
+        {"count",
+         {branch_spec("n", LeafType::UInt8), branch_spec("m", LeafType::UInt8),
+          branch_spec("x", LeafType::Float, "m"), branch_spec("id", LeafType::Int64)},
+         "branch m"},
         {"order", {std_branches[0], std_branches[2], std_branches[1]}, "branch id"},
         {"missing", {std_branches[0], std_branches[1]}, "branch id"},
-        {"extra", {std_branches[0], std_branches[1], std_branches[2], branch_spec("w", LeafType::Double)}, "branch w"},
+        {"extra",
+         {std_branches[0], std_branches[1], std_branches[2], branch_spec("w", LeafType::Double)},
+         "branch w"},
     };
     const std::string out = (dir / "out.root").string();
     std::ofstream(out) << "previous";
@@ -218,7 +225,8 @@ TEST(TreeMerger, CorruptMissingOrSelfInputsFailAndLeaveNoOutput)
         f.seekp(x.basket_seek[1] + 4 + 2 + 4 + 4 + 2 + 2 + 8 + 8 + 1);  // first byte of the class name
         f.put('X');
     }
-    EXPECT_THAT(merge_error(out, {good, bad_basket}), AllOf(HasSubstr(bad_basket), HasSubstr("branch x"), HasSubstr("basket 1")));
+    EXPECT_THAT(merge_error(out, {good, bad_basket}),
+                AllOf(HasSubstr(bad_basket), HasSubstr("branch x"), HasSubstr("basket 1")));
     EXPECT_FALSE(std::filesystem::exists(out));
 
     std::filesystem::copy_file(good, out);

@@ -88,6 +88,23 @@ TEST(Treedump, ListsKeysInFileOrderWithClassAndCycle)
     EXPECT_EQ(treedump({ref.string()}).out, "Events TTree 1\n");
 }
 
+TEST(Treedump, ListsKeysOfSubdirectoriesAsPathsAndReadsTreesByPath)
+{
+    REQUIRE_TESTDATA(path, "older-and-other-writers/uproot-issue64.root");
+    const Outcome keys = treedump({path.string()});
+    EXPECT_EQ(keys.exit_code, 0) << keys.err;
+    EXPECT_THAT(keys.out, StartsWith("G4VERSION_TAG TNamed 1\nMC_TAG TNamed 1\nMCVERSION_TAG TNamed 1\n"
+                                     "macros TDirectoryFile 1\nmacros/run_optPhot_S1.mac TNamed 1\n"
+                                     "events TDirectoryFile 1\nevents/nbevents TParameter<int> 1\n"
+                                     "events/events TTree 1\nG4RUNTIME TParameter<double> 1\n"
+                                     "detector TDirectory 1\ndetector/materials TDirectory 1\n"
+                                     "detector/materials/G4_AIR TDirectory 1\n"));
+    const Outcome tree = treedump({path.string(), "events/events", "--json", "--count", "1", "--branch", "eventid"});
+    EXPECT_EQ(tree.exit_code, 0) << tree.err;
+    EXPECT_EQ(tree.out, "{\"eventid\":0}\n");
+    expect_one_line_error(treedump({path.string(), "events/nothing"}), path.string(), "no object named 'events/nothing'");
+}
+
 TEST(Treedump, ListsBranchesWithTypeLetterCountAndFixedLength)
 {
     REQUIRE_TESTDATA(path, "uproot-sample-6.20.04-zlib.root");

@@ -15,6 +15,7 @@
 #include "TTree.h"
 #include "framework/scratch_dir.h"
 #include "selection.h"
+#include "selection_report.h"
 #include "skim/event_files.h"
 #include "skim/generated_events.h"
 #include "counting_new.h"
@@ -137,6 +138,25 @@ TEST_F(ReadingCost, TheWarmEventLoopAllocatesNothingPerEvent)
     // now and then as baskets are written.
     EXPECT_LT(during, static_cast<uint64_t>(n_selected / 4))
         << during << " allocations over " << tree->GetEntriesFast() << " warm events, " << n_selected << " selected";
+}
+
+TEST_F(ReadingCost, TheWarmReportAllocatesNothingPerEvent)
+{
+    TFile file(input().c_str());
+    auto* tree = static_cast<TTree*>(file.Get("Events"));
+    nt.Init(tree);
+    SelectionReport report;
+    auto loop = [&] {
+        for (unsigned int event = 0; event < tree->GetEntriesFast(); ++event) {
+            nt.GetEntry(event);
+            report.add_current_event();
+        }
+    };
+    loop();  // warm: baskets, decode buffers and lepton lists reach their sizes
+    const uint64_t before = g_allocations.load();
+    loop();
+    EXPECT_EQ(g_allocations.load() - before, 0u);
+    EXPECT_EQ(report.events_after_stage().front(), 2 * static_cast<int64_t>(tree->GetEntriesFast()));
 }
 
 }  // namespace

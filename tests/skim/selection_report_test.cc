@@ -1,8 +1,13 @@
 // The report's cut-flow and distributions, on hand-made events that stop at each stage, and
 // its last count against the skim program's own selection.
+#include "selection_report.h"
+
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <cmath>
+#include <filesystem>
+#include <fstream>
 #include <string>
 #include <vector>
 
@@ -11,7 +16,6 @@
 #include "TTree.h"
 #include "framework/scratch_dir.h"
 #include "report_page.h"
-#include "selection_report.h"
 #include "skim/event_files.h"
 #include "skim/generated_events.h"
 #include "skim/run_program.h"
@@ -25,11 +29,11 @@ std::vector<Event> one_event_per_stage()
 {
     std::vector<Event> events(7);
     for (uint64_t i = 0; i < events.size(); ++i) events[i] = passing_event(i);
-    events[0].electrons.clear();        // no lepton
-    events[1].electrons[0].pt = 30;     // a veto lepton that is not tight
-    events[2].jets.pop_back();          // one clean jet
-    events[3].fatjets[0].mass = 40;     // no qualifying fat jet
-    events[4].met_pt = 100;             // S_T = 50 + 500 + 100
+    events[0].electrons.clear();     // no lepton
+    events[1].electrons[0].pt = 30;  // a veto lepton that is not tight
+    events[2].jets.pop_back();       // one clean jet
+    events[3].fatjets[0].mass = 40;  // no qualifying fat jet
+    events[4].met_pt = 100;          // S_T = 50 + 500 + 100
     events[6].fatjets[0].msoftdrop = 95;
     events[6].fatjets[0].pt = 600;
     return events;
@@ -57,7 +61,10 @@ const Distribution& distribution(const SelectionReport& report, const std::strin
     throw std::runtime_error("no distribution " + name);
 }
 
-double content_at(const rootio::Histogram1D& h, double x) { return h.contents()[static_cast<size_t>(h.find_bin(x))]; }
+double content_at(const rootio::Histogram1D& h, double x)
+{
+    return h.contents()[static_cast<size_t>(h.find_bin(x))];
+}
 
 TEST(SelectionReport, EachEventStopsAtItsStageAndTheCutFlowCountsWhoIsStillIn)
 {
@@ -120,7 +127,7 @@ TEST(SelectionReport, ACandidateWithoutAScoreCountsInTheSumButHasNoCandidateValu
     Event e = passing_event(1);
     e.fatjets[0].xbb = 0;  // score 0/0: qualifies, never becomes the candidate
     e.fatjets[0].qcd = 0;
-    e.met_pt = 760;        // S_T = 50 + 0 + 760
+    e.met_pt = 760;  // S_T = 50 + 0 + 760
     write_event_file(dir.file("noscore.root"), {e});
     const SelectionReport report = report_over(dir.file("noscore.root"));
 
@@ -144,6 +151,21 @@ TEST(SelectionReport, LastStageCountsTheEventsTheSkimSelects)
     EXPECT_EQ(report.events_after_stage().front(), 3000);
 }
 
+TEST(SkimReport, AnUnreadableInputIsOneLineAndLeavesNoReport)
+{
+    testutil::ScratchDir dir;
+    {
+        std::ofstream truncated(dir.file("example_RunIISummer20UL18.root"), std::ios::binary);
+        truncated << "root";
+    }
+    const RunResult run = run_program(std::string(SKIM_BUILD_DIR) + "/skim-report", dir.path().string());
+    EXPECT_EQ(run.exit_status, 1);
+    EXPECT_EQ(std::count(run.err.begin(), run.err.end(), '\n'), 1) << run.err;
+    EXPECT_NE(run.err.find("example_RunIISummer20UL18.root"), std::string::npos) << run.err;
+    EXPECT_FALSE(std::filesystem::exists(dir.file("report.root")));
+    EXPECT_FALSE(std::filesystem::exists(dir.file("report.html")));
+}
+
 TEST(ReportPage, TableHoldsCountsAndBothFractionsAndTheFileIsInlineIntact)
 {
     testutil::ScratchDir dir;
@@ -154,11 +176,13 @@ TEST(ReportPage, TableHoldsCountsAndBothFractionsAndTheFileIsInlineIntact)
     const std::string html = render_report_page({inputs, report, "r.root", file_bytes, "var JSROOT = {};"});
 
     // 3 of the 4 events at the candidate stage pass the sum: 2 of 3 is 66.67 %, of all 28.57 %.
-    EXPECT_NE(html.find("<tr><td>S<sub>T</sub> &ge; 800 GeV</td><td>2</td><td>66.67 %</td><td>28.57 %</td></tr>"),
-              std::string::npos);
+    EXPECT_NE(
+        html.find("<tr><td>S<sub>T</sub> &ge; 800 GeV</td><td>2</td><td>66.67 %</td><td>28.57 %</td></tr>"),
+        std::string::npos);
     EXPECT_NE(html.find("a&lt;b&gt;.root"), std::string::npos);
     EXPECT_NE(html.find("'" + base64(file_bytes) + "'"), std::string::npos);
-    EXPECT_THROW(render_report_page({inputs, report, "r.root", file_bytes, "x = '</SCRIPT>';"}), std::runtime_error);
+    EXPECT_THROW(render_report_page({inputs, report, "r.root", file_bytes, "x = '</SCRIPT>';"}),
+                 std::runtime_error);
 
     EXPECT_EQ(base64(std::vector<uint8_t>{}), "");
     EXPECT_EQ(base64(std::vector<uint8_t>{'f'}), "Zg==");

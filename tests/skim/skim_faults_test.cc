@@ -1,6 +1,7 @@
 // The skim program on bad inputs and unwritable outputs: one line on standard error naming
 // the file (and the entry, for a read inside the event loop), exit status 1, no output.root
 // left behind, and standard output holding only what the run printed before the fault.
+#include <grp.h>
 #include <sys/resource.h>
 #include <unistd.h>
 
@@ -166,10 +167,25 @@ TEST_F(SkimFault, UnwritableFolder)
     write_event_file(input(), {passing_event(1)});
     fs::permissions(dir.path(), fs::perms::owner_read | fs::perms::owner_exec | fs::perms::group_read |
                                     fs::perms::group_exec | fs::perms::others_read | fs::perms::others_exec);
-    // Permissions do not bind root: as root, the skim runs as an unprivileged user.
+    // Permissions do not bind root: as root, the skim runs as an unprivileged user. That user
+    // runs a copy of it from the test's folder, since the checkout may be where only its
+    // owner can go (a root user's home is mode 700).
     const bool as_root = ::geteuid() == 0;
-    const RunResult r = run([as_root] {
-        if (as_root && (::setgid(65534) != 0 || ::setuid(65534) != 0)) ::_exit(125);
+    std::string program = skim_program();
+    if (as_root) {
+        const fs::path bin = dir.path() / "bin";
+        fs::create_directory(bin);
+        fs::copy_file(program, bin / "skim");
+        const auto everyone_runs = fs::perms::owner_all | fs::perms::group_read | fs::perms::group_exec |
+                                   fs::perms::others_read | fs::perms::others_exec;
+        fs::permissions(bin, everyone_runs);
+        fs::permissions(bin / "skim", everyone_runs);
+        fs::permissions(input(), fs::perms::owner_read | fs::perms::owner_write | fs::perms::group_read |
+                                     fs::perms::others_read);
+        program = (bin / "skim").string();
+    }
+    const RunResult r = run_program(program, dir.path().string(), [as_root] {
+        if (as_root && (::setgroups(0, nullptr) != 0 || ::setgid(65534) != 0 || ::setuid(65534) != 0)) ::_exit(125);
     });
     fs::permissions(dir.path(), fs::perms::owner_all);
     if (r.exit_status == 125) GTEST_SKIP() << "cannot drop root privileges here";
