@@ -6,17 +6,17 @@
 #include <string>
 #include <vector>
 
+#include "cli/program.h"
 #include "input_list.h"
 
 int main(int argc, char** argv)
 {
     const std::vector<std::string> arguments(argv + 1, argv + argc);
-    if (arguments.empty() || arguments[0] == "--help") {
-        std::fprintf(arguments.empty() ? stderr : stdout,
-                     "usage: skim-inputs INPUT...\n"
-                     "Prints the input files of `skim INPUT...`, one per line, in reading order.\n");
-        return arguments.empty() ? 1 : 0;
-    }
+    constexpr std::string_view kUsage =
+        "usage: skim-inputs INPUT...\n"
+        "Prints the input files of `skim INPUT...`, one per line, in reading order.\n";
+    if (arguments.empty()) cli::usage_error("skim-inputs", "no input given", kUsage);
+    if (cli::is_help(arguments[0])) cli::show_help("skim-inputs", kUsage);
     try {
         for (const std::string& input : skim::expand_inputs(arguments)) {
             if (input.find('\n') != std::string::npos) {
@@ -26,8 +26,8 @@ int main(int argc, char** argv)
             std::printf("%s\n", input.c_str());
         }
     } catch (const std::exception& e) {
-        std::fprintf(stderr, "skim-inputs: %s\n", e.what());
+        cli::print_error("skim-inputs", e.what());
         return 1;
     }
-    return std::fflush(stdout) == 0 ? 0 : 1;
+    return cli::standard_output_status("skim-inputs");
 }

@@ -23,6 +23,7 @@
 #include <vector>
 
 #include "Heron.h"
+#include "cli/program.h"
 #include "TFile.h"
 #include "TTree.h"
 #include "command_line.h"
@@ -52,17 +53,14 @@ Options parse_args(int argc, char** argv)
     std::vector<std::string> arguments;
     for (int i = 1; i < argc; ++i) {
         const std::string a = argv[i];
-        if (a == "--help" || a == "-h") {
-            std::cout
-                << kUsage
-                << "Runs the skim's selection over INPUT (paths, wildcard patterns, URLs, @LIST files, as\n"
-                   "skim takes them; default "
-                << skim::kDefaultInput
-                << ") and writes PREFIX.root\n"
-                   "(cut-flow and distributions as TH1D) and PREFIX.html (the same, drawn by jsroot;\n"
-                   "opens offline). PREFIX defaults to \"report\".\n";
-            std::exit(0);
-        }
+        if (cli::is_help(a))
+            cli::show_help("skim-report",
+                           std::string(kUsage) +
+                               "Runs the skim's selection over INPUT (paths, wildcard patterns, URLs, @LIST files,\n"
+                               "as skim takes them; default " + skim::kDefaultInput +
+                               ") and writes PREFIX.root\n"
+                               "(cut-flow and distributions as TH1D) and PREFIX.html (the same, drawn by jsroot;\n"
+                               "opens offline). PREFIX defaults to \"report\".\n");
         if (a == "-o") {
             if (i + 1 >= argc) throw std::invalid_argument("-o needs a value");
             o.prefix = argv[++i];
@@ -136,8 +134,7 @@ int main(int argc, char** argv)
     try {
         options = parse_args(argc, argv);
     } catch (const std::exception& e) {
-        std::fprintf(stderr, "skim-report: %s\n%s", e.what(), kUsage);
-        return 2;
+        cli::usage_error("skim-report", e.what(), kUsage);
     }
     const std::string root_path = options.prefix + ".root";
     const std::string html_path = options.prefix + ".html";
@@ -181,12 +178,12 @@ int main(int argc, char** argv)
         std::printf("skim-report: %lld events, %lld selected; wrote %s and %s\n",
                     static_cast<long long>(counts.front()), static_cast<long long>(counts.back()),
                     root_path.c_str(), html_path.c_str());
-        return 0;
+        return cli::standard_output_status("skim-report");
     } catch (const std::out_of_range& e) {
-        std::fprintf(stderr, "skim-report: %s: entry %lld: %s\n", current_file_name.c_str(), current_entry,
-                     e.what());
+        cli::print_error("skim-report",
+                         current_file_name + ": entry " + std::to_string(current_entry) + ": " + e.what());
     } catch (const std::exception& e) {
-        std::fprintf(stderr, "skim-report: %s\n", e.what());
+        cli::print_error("skim-report", e.what());
     }
     // Histograms without their page are half a report.
     std::error_code ignored;

@@ -11,6 +11,7 @@
 #include <string>
 #include <vector>
 
+#include "cli/program.h"
 #include "json_values.h"
 #include "rootio/branch_reader.h"
 #include "rootio/root_file.h"
@@ -27,11 +28,20 @@ struct Options {
     std::vector<std::string> branches;
 };
 
+constexpr std::string_view kUsage =
+    "usage: treedump FILE [TREE [--json [--first N] [--count M] [--branch NAME]...]]\n"
+    "Lists the keys of a ROOT file (name, class, cycle), the branches of one of its trees\n"
+    "(name, type letter, count branch), or its entries as one JSON object per line.\n"
+    "\n"
+    "  --json           entries as JSON, every readable branch unless --branch is given\n"
+    "  --first N        start at entry N (default 0)\n"
+    "  --count M        at most M entries (default all)\n"
+    "  --branch NAME    this branch (repeatable; tree order, each once)\n"
+    "  --help           this text\n";
+
 [[noreturn]] void usage(const std::string& what)
 {
-    std::cerr << "treedump: " << what << "\n"
-              << "usage: treedump FILE [TREE [--json [--first N] [--count M] [--branch NAME]...]]\n";
-    std::exit(1);
+    cli::usage_error("treedump", what, kUsage);
 }
 
 int64_t parse_count(const char* flag, const char* text)
@@ -54,7 +64,8 @@ Options parse_args(int argc, char** argv)
             if (i + 1 >= argc) usage(a + " needs a value");
             return argv[++i];
         };
-        if (a == "--json") o.json = true;
+        if (cli::is_help(a)) cli::show_help("treedump", kUsage);
+        else if (a == "--json") o.json = true;
         else if (a == "--first") o.first = parse_count("--first", value());
         else if (a == "--count") o.count = parse_count("--count", value());
         else if (a == "--branch") o.branches.emplace_back(value());
@@ -145,15 +156,10 @@ int main(int argc, char** argv)
             else
                 list_branches(tree);
         }
-        std::cout.flush();
-        if (std::fflush(stdout) != 0 || std::ferror(stdout)) {
-            std::cerr << "treedump: " << o.file << ": cannot write the output\n";
-            return 1;
-        }
     } catch (const std::exception& e) {
         std::cout.flush();
-        std::cerr << e.what() << '\n';
+        cli::print_error("treedump", e.what());
         return 1;
     }
-    return 0;
+    return cli::standard_output_status("treedump");
 }

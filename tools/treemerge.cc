@@ -7,6 +7,7 @@
 #include <string>
 #include <vector>
 
+#include "cli/program.h"
 #include "rootio/tree_merger.h"
 
 namespace {
@@ -28,8 +29,7 @@ constexpr const char* kHelp =
 
 [[noreturn]] void usage_error(const std::string& what)
 {
-    std::fprintf(stderr, "treemerge: %s\n%s", what.c_str(), kUsage);
-    std::exit(1);
+    cli::usage_error("treemerge", what, kUsage);
 }
 
 }  // namespace
@@ -45,9 +45,8 @@ int main(int argc, char** argv)
             paths.push_back(a);
         } else if (a == "--") {
             options_done = true;
-        } else if (a == "--help" || a == "-h") {
-            std::printf("%s%s", kUsage, kHelp);
-            return std::fflush(stdout) == 0 ? 0 : 1;
+        } else if (cli::is_help(a)) {
+            cli::show_help("treemerge", std::string(kUsage) + kHelp);
         } else if (a == "--tree") {
             if (i + 1 >= argc) usage_error("--tree needs a NAME");
             tree = argv[++i];
@@ -62,15 +61,10 @@ int main(int argc, char** argv)
     try {
         const rootio::MergeCounts counts = rootio::merge_trees(output, inputs, tree);
         std::printf("%s: %lld entries from %zu inputs, %lld baskets copied\n", output.c_str(),
-                    static_cast<long long>(counts.entries), inputs.size(),
-                    static_cast<long long>(counts.baskets_copied));
-        if (std::fflush(stdout) != 0) {
-            std::fprintf(stderr, "treemerge: cannot write to standard output: %s\n", std::strerror(errno));
-            return 1;
-        }
+                    static_cast<long long>(counts.entries), inputs.size(), static_cast<long long>(counts.baskets_copied));
     } catch (const std::exception& e) {
-        std::fprintf(stderr, "treemerge: %s\n", e.what());
+        cli::print_error("treemerge", e.what());
         return 1;
     }
-    return 0;
+    return cli::standard_output_status("treemerge");
 }

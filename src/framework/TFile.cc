@@ -71,9 +71,10 @@ TObject* TFile::Get(const char* namecycle)
     if (!fReader) return nullptr;
 
     const std::optional<rootio::KeyHeader> key = fReader->find_path(key_name, cycle);
-    if (!key) rootio::fail(GetName(), "", "no object named \"" + std::string(namecycle) + "\"");
+    if (!key) rootio::fail(GetName(), "", "no object named \"" + rootio::printable(namecycle) + "\"");
     if (!rootio::is_tree_class(key->class_name))
-        rootio::fail(GetName(), key_name, "is a " + key->class_name + "; only TTree objects can be read");
+        rootio::fail(GetName(), rootio::printable(key_name),
+                     "is a " + rootio::printable(key->class_name) + "; only TTree objects can be read");
     return new TTree(this, rootio::read_tree(*fReader, *key, key_name));
 }
 

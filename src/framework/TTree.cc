@@ -143,7 +143,8 @@ Int_t TTree::GetEntry(Long64_t entry, Int_t getall)
 void TTree::AddBranchLike(const rootio::BranchInfo& source)
 {
     if (!source.is_supported())
-        rootio::fail(FileName(), "branch " + source.name, "cannot be copied: " + source.unsupported);
+        rootio::fail(FileName(), "branch " + rootio::printable(source.name),
+                     "cannot be copied: " + rootio::printable(source.unsupported, rootio::kErrorMessageLimit));
     const int index = fWriter->add_branch(source);
     fBranches.Add(new TBranch(this, index, source.name.c_str(), source.title.c_str()));
 }

@@ -20,11 +20,11 @@ BranchReader::BranchReader(const RootFile& file, const TreeInfo& tree, int branc
     : file_(&file), tree_(&tree)
 {
     if (branch_index < 0 || static_cast<size_t>(branch_index) >= tree.branches.size())
-        fail(file.path(), "tree " + tree.name, "no branch number " + std::to_string(branch_index));
+        fail(file.path(), "tree " + printable(tree.name), "no branch number " + std::to_string(branch_index));
     branch_ = &tree.branches[static_cast<size_t>(branch_index)];
-    context_ = "branch " + branch_->name + " of tree " + tree.name;
+    context_ = "branch " + printable(branch_->name) + " of tree " + printable(tree.name);
     reader_context_ = file.path() + ": " + context_;
-    if (!branch_->is_supported()) fail(file.path(), context_, "cannot be read: " + branch_->unsupported);
+    if (!branch_->is_supported()) fail(file.path(), context_, "cannot be read: " + printable(branch_->unsupported, kErrorMessageLimit));
 
     const BranchInfo& b = *branch_;
     const size_t on_disk = static_cast<size_t>(b.write_basket());
@@ -119,7 +119,7 @@ void BranchReader::load_disk_basket(int number, int index)
     ByteReader in(raw_, reader_context_);
     read_key_header(in, key_);
     const KeyHeader& key = key_;
-    if (key.class_name != "TBasket") fail_basket("record is a " + key.class_name + ", not a TBasket");
+    if (key.class_name != "TBasket") fail_basket("record is a " + printable(key.class_name) + ", not a TBasket");
     if (key.nbytes != nbytes)
         fail_basket("record says " + std::to_string(key.nbytes) + " bytes, the branch says " + std::to_string(nbytes));
     in.i16();  // basket class version

@@ -5,11 +5,22 @@
 #include <string>
 #include <string_view>
 
+#include "rootio/printable.h"
+
 namespace rootio {
 
+// Room for a long path, a few names cut to kPrintableNameLimit, and the reason.
+inline constexpr size_t kErrorMessageLimit = 8192;
+
+// Its message is always one printable line: whatever a message quotes from a file, and
+// however a caller built it, a terminal shows it as text.
 class RootError : public std::runtime_error {
 public:
-    using std::runtime_error::runtime_error;
+    explicit RootError(std::string_view message) : std::runtime_error(printable(message, kErrorMessageLimit))
+    {
+    }
+    explicit RootError(const std::string& message) : RootError(std::string_view(message)) {}
+    explicit RootError(const char* message) : RootError(std::string_view(message)) {}
 };
 
 // "FILE: OBJECT: WHAT" (OBJECT left out when empty).

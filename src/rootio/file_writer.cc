@@ -1,7 +1,5 @@
 #include "rootio/file_writer.h"
 
-#include <fcntl.h>
-#include <sys/stat.h>
 #include <unistd.h>
 
 #include <algorithm>
@@ -16,6 +14,7 @@
 #include <random>
 
 #include "rootio/error.h"
+#include "rootio/output_file.h"
 #include "rootio/streamer_info.h"
 
 namespace rootio {
@@ -111,23 +110,20 @@ void fixed_uuid(std::time_t seed, std::array<uint8_t, 16>& uuid)
 // fKeylen is 16 bits wide: names and titles must leave the key header below that.
 int16_t checked_keylen(int keylen, const std::string& path, std::string_view what)
 {
-    if (keylen > INT16_MAX) fail(path, what, "name and title too long for a key (" + std::to_string(keylen) + " bytes)");
+    if (keylen > INT16_MAX) fail(path, printable(what), "name and title too long for a key (" + std::to_string(keylen) + " bytes)");
     return static_cast<int16_t>(keylen);
 }
 
 int32_t checked_nbytes(int64_t n, const std::string& path, std::string_view what)
 {
-    if (n > INT32_MAX) fail(path, what, "record of " + std::to_string(n) + " bytes exceeds the 2 GiB record limit");
+    if (n > INT32_MAX) fail(path, printable(what), "record of " + std::to_string(n) + " bytes exceeds the 2 GiB record limit");
     return static_cast<int32_t>(n);
 }
 
 }  // namespace
 
 struct FileWriter::State {
-    int fd = -1;
-    bool regular = false;  // only a regular file is removed on failure
-    dev_t dev = 0;
-    ino_t ino = 0;
+    std::optional<OutputFile> out;
 
     // Bytes not yet written, starting at file offset pending_start.
     std::vector<uint8_t> pending;
@@ -170,18 +166,7 @@ FileWriter::FileWriter(std::string path, int compression, std::string title)
 {
     State& st = *state_;
     st.compressor = std::make_unique<Compressor>(compression_);
-    st.fd = ::open(path_.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0666);
-    if (st.fd < 0) fail_sys("cannot create", errno);
-    struct stat sb{};
-    if (::fstat(st.fd, &sb) != 0) {
-        const int err = errno;
-        ::close(st.fd);
-        st.fd = -1;
-        fail_sys("cannot stat", err);
-    }
-    st.regular = S_ISREG(sb.st_mode);
-    st.dev = sb.st_dev;
-    st.ino = sb.st_ino;
+    st.out.emplace(path_);
 
     // Nothing below should fail; if it does, the file just created must not stay behind.
     try {
@@ -236,27 +221,19 @@ void FileWriter::fail_write(int err)
 
 void FileWriter::check_writable(std::string_view object) const
 {
-    if (closed_) fail(path_, object, "written after the file was closed");
-    if (state_->fd < 0) fail(path_, object, "file was discarded after an earlier failure");
+    if (closed_) fail(path_, printable(object), "written after the file was closed");
+    if (!state_->out->is_open()) fail(path_, printable(object), "file was discarded after an earlier failure");
 }
 
 void FileWriter::discard() noexcept
 {
-    if (!state_) return;
-    State& st = *state_;
-    if (st.fd < 0) return;
-    // Remove the file only while the path still names it (not a file put there since).
-    struct stat sb{};
-    if (st.regular && ::stat(path_.c_str(), &sb) == 0 && sb.st_dev == st.dev && sb.st_ino == st.ino)
-        ::unlink(path_.c_str());
-    ::close(st.fd);
-    st.fd = -1;
+    if (state_ && state_->out) state_->out->discard();
 }
 
 void FileWriter::write_at(int64_t offset, std::span<const uint8_t> bytes)
 {
     while (!bytes.empty()) {
-        const ssize_t n = ::pwrite(state_->fd, bytes.data(), bytes.size(), static_cast<off_t>(offset));
+        const ssize_t n = ::pwrite(state_->out->fd(), bytes.data(), bytes.size(), static_cast<off_t>(offset));
         if (n < 0 && errno == EINTR) continue;
         if (n < 0) fail_write(errno);
         if (n == 0) fail_write(ENOSPC);
@@ -312,7 +289,7 @@ FileWriter::BasketWritten FileWriter::write_basket(std::string_view branch_name,
                                                    std::span<const uint8_t> payload, Compressor& compressor)
 {
     check_writable(branch_name);
-    if (basket_header.size() != kBasketHeaderSize) fail(path_, branch_name, "basket header must be 19 bytes");
+    if (basket_header.size() != kBasketHeaderSize) fail(path_, printable(branch_name), "basket header must be 19 bytes");
     State& st = *state_;
     const int16_t keylen = basket_key_length(branch_name, tree_name);
     const bool zipped = compressor.compress(payload, st.zipped);
@@ -374,7 +351,7 @@ void FileWriter::write_object(std::string_view class_name, std::string_view name
 
 void FileWriter::note_class(std::string_view class_name)
 {
-    if (!has_streamer_info(class_name)) fail(path_, class_name, "no streamer info for this class");
+    if (!has_streamer_info(class_name)) fail(path_, printable(class_name), "no streamer info for this class");
     auto& classes = state_->classes;
     if (std::find(classes.begin(), classes.end(), class_name) == classes.end()) classes.emplace_back(class_name);
 }
@@ -540,28 +517,10 @@ void FileWriter::close()
 {
     if (closed_) return;
     State& st = *state_;
-    if (st.fd < 0) fail(path_, "", "file was discarded after an earlier failure");
+    if (!st.out->is_open()) fail(path_, "", "file was discarded after an earlier failure");
     try {
         write_closing_records();
-        if (::fsync(st.fd) != 0 && errno != EINVAL && errno != EROFS) fail_sys("cannot sync", errno);
-        if (st.regular) {
-            // Data written to a file removed (or replaced) under us would be lost silently.
-            struct stat open_sb{}, path_sb{};
-            if (::fstat(st.fd, &open_sb) != 0) fail_sys("cannot stat", errno);
-            if (open_sb.st_nlink == 0 || ::stat(path_.c_str(), &path_sb) != 0 || path_sb.st_dev != st.dev ||
-                path_sb.st_ino != st.ino)
-                fail(path_, "", "file was removed or replaced while being written");
-        }
-        const int fd = st.fd;
-        st.fd = -1;
-        if (::close(fd) != 0) {
-            const int err = errno;
-            st.fd = -1;
-            struct stat sb{};
-            if (st.regular && ::stat(path_.c_str(), &sb) == 0 && sb.st_dev == st.dev && sb.st_ino == st.ino)
-                ::unlink(path_.c_str());
-            fail_sys("close failed", err);
-        }
+        st.out->commit();
         closed_ = true;
     } catch (...) {
         discard();

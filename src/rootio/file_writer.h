@@ -2,7 +2,8 @@
 // Write side of a ROOT file ("RECREATE"): records are appended as they come; close() writes
 // the streamer infos, keys list, directory, free-segments record and header. Every failed
 // write, seek or close reaches the caller as a RootError with the file name and the
-// system's reason; a file that was not closed successfully is never left looking complete.
+// system's reason. The file appears under its name only once closed successfully (see
+// output_file.h): until then, and after any failure, whatever stood there before is kept.
 #include <cstdint>
 #include <functional>
 #include <memory>
@@ -22,10 +23,11 @@ inline constexpr int64_t kStartBigFile = 2000000000;
 
 class FileWriter {
 public:
-    // Creates or replaces `path`. `compression` is the file's setting (ROOT numbering).
+    // Creates or replaces `path` (when closed). `compression` is the file's setting (ROOT
+    // numbering).
     FileWriter(std::string path, int compression = 101, std::string title = "");
-    // Closes the descriptor. A file not closed with close() is removed: it would look like
-    // a complete file to a reader while missing its tree.
+    // A file not closed with close() is removed: it would look like a complete file to a
+    // reader while missing its tree.
     ~FileWriter();
     FileWriter(const FileWriter&) = delete;
     FileWriter& operator=(const FileWriter&) = delete;
@@ -68,8 +70,8 @@ public:
     // StreamerInfo record describes it. Classes of written objects are recorded already.
     void note_class(std::string_view class_name);
 
-    // Writes the closing records and the header, then closes the descriptor. Throws on any
-    // failure, after which the file is removed.
+    // Writes the closing records and the header, syncs and closes the file and moves it to
+    // its name. Throws on any failure, after which the file is removed.
     void close();
     bool is_closed() const { return closed_; }
 

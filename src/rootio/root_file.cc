@@ -80,13 +80,13 @@ void read_key_header(ByteReader& in, KeyHeader& key, bool check_lengths)
     const size_t header_len = in.pos() - start;
     if (!check_lengths) return;
     if (key.keylen < static_cast<int>(big ? kBigKeyFixed : kSmallKeyFixed) || static_cast<size_t>(key.keylen) < header_len)
-        in.fail_at(start, "key '" + key.name + "': key length " + std::to_string(key.keylen) +
+        in.fail_at(start, "key '" + printable(key.name) + "': key length " + std::to_string(key.keylen) +
                               " is shorter than its header (" + std::to_string(header_len) + " bytes)");
     if (key.nbytes < key.keylen)
-        in.fail_at(start, "key '" + key.name + "': record length " + std::to_string(key.nbytes) +
+        in.fail_at(start, "key '" + printable(key.name) + "': record length " + std::to_string(key.nbytes) +
                               " is shorter than its key length " + std::to_string(key.keylen));
-    if (key.objlen < 0) in.fail_at(start, "key '" + key.name + "': negative object length");
-    if (key.seek_key < 0 || key.seek_pdir < 0) in.fail_at(start, "key '" + key.name + "': negative seek");
+    if (key.objlen < 0) in.fail_at(start, "key '" + printable(key.name) + "': negative object length");
+    if (key.seek_key < 0 || key.seek_pdir < 0) in.fail_at(start, "key '" + printable(key.name) + "': negative seek");
 }
 
 void check_compressed_layout(std::span<const uint8_t> stored, int64_t objlen, std::string_view context)
@@ -196,7 +196,7 @@ public:
             // As ROOT, refuse keys that point outside the file; lengths that make no sense
             // fail only when the object is read.
             KeyHeader key = read_key_header(in, false);
-            check_record_bounds(f, key, "key '" + key.name + "'");
+            check_record_bounds(f, key, "key '" + printable(key.name) + "'");
             keys.push_back(std::move(key));
         }
         return keys;
@@ -261,7 +261,7 @@ std::vector<PathKey> RootFile::all_keys() const
             if (!is_directory(key)) continue;
             const std::string path = prefix + key.name;
             if (!listed.insert(key.seek_key).second || depth >= kMaxDirectoryDepth)
-                fail(path_, "directory '" + path + "'", "leads back to a directory listed before (record at " +
+                fail(path_, "directory '" + printable(path) + "'", "leads back to a directory listed before (record at " +
                                                           std::to_string(key.seek_key) + ")");
             self(self, directory_keys(key, path), path + "/", depth + 1);
         }
@@ -309,7 +309,7 @@ void RootFile::read_at(int64_t seek, std::span<uint8_t> out, std::string_view co
 
 std::vector<uint8_t> RootFile::read_object(const KeyHeader& key) const
 {
-    const std::string what = "key '" + key.name + "'";
+    const std::string what = "key '" + printable(key.name) + "'";
     if (key.keylen <= 0 || key.nbytes < key.keylen || key.seek_key < 0 || key.seek_key > size_ ||
         key.nbytes > size_ - key.seek_key)
         fail(path_, what, "record lies outside the file");

@@ -220,7 +220,7 @@ const ClassInfo* find_class(std::string_view name)
 const ClassInfo& class_or_throw(std::string_view name)
 {
     if (const ClassInfo* c = find_class(name)) return *c;
-    throw RootError("no streamer info for class " + std::string(name));
+    throw RootError("no streamer info for class " + printable(name));
 }
 
 std::string_view element_class(Kind k)

@@ -55,7 +55,8 @@ public:
         const int64_t base = tree_.entries;
         contexts_.clear();
         for (const BranchInfo& b : in.branches)
-            contexts_.push_back(file.path() + ": tree " + in.name + ": branch " + b.name);
+            contexts_.push_back(file.path() + ": tree " + printable(in.name) + ": branch " +
+                                printable(b.name));
         copy_disk_baskets(file, in, base);
         for (size_t i = 0; i < in.branches.size(); ++i) {
             const BranchInfo& from = in.branches[i];

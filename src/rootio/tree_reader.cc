@@ -159,12 +159,12 @@ private:
             } else if (m.type == kBase || m.type == kTNamed || m.type == kAny) {
                 // Base classes and embedded objects with a byte count (TAttFill, fIOFeatures).
                 const ObjectFrame f = obj_.begin(m.name);
-                obj_.skip_rest(f, what + " " + m.name);
+                obj_.skip_rest(f, what + " " + printable(m.name));
             } else if (basic_member_size(m.type) > 0) {
                 out.scalars.emplace_back(m.name, read_scalar(m.type));
             } else if (m.type > kOffsetP && basic_member_size(m.type - kOffsetP) > 0) {
                 out.arrays.emplace_back(m.name, read_pointer_array(m.type - kOffsetP, out.get(m.count_name),
-                                                                   what + " " + m.name));
+                                                                   what + " " + printable(m.name)));
             } else if (m.type == kTString) {
                 out.scalars.emplace_back(m.name, 0);
                 in_.tstring_view();
@@ -172,7 +172,7 @@ private:
                 out.scalars.emplace_back(m.name, 0);
                 if (on_object(m.name)) return;
             } else {
-                corrupt(what, "member " + m.name + " of type " + std::to_string(m.type) + " cannot be read");
+                corrupt(what, "member " + printable(m.name) + " of type " + std::to_string(m.type) + " cannot be read");
             }
         }
     }
@@ -243,17 +243,17 @@ private:
         Members m;
         ObjectReader::Named named;
         read_members(layout, what, m, &named, [&](std::string_view member) {
-            const std::string branch = "branch " + named.name;
+            const std::string branch = "branch " + printable(named.name);
             if (member == "fBranches") read_sub_branches(b, branch + " sub-branches", depth);
             else if (member == "fLeaves") read_leaf_list(b, branch + " leaves", depth);
             else if (member == "fBaskets") read_basket_list(b, branch + " baskets");
             else skip_objarray(branch + " " + std::string(member));
             return false;
         });
-        obj_.end(frame, "branch " + named.name);
+        obj_.end(frame, "branch " + printable(named.name));
         info.name = std::move(named.name);
         info.title = std::move(named.title);
-        const std::string branch_what = "branch " + info.name;
+        const std::string branch_what = "branch " + printable(info.name);
         info.compress = static_cast<int32_t>(m.get("fCompress"));
         info.basket_size = static_cast<int32_t>(m.get("fBasketSize"));
         info.entry_offset_len = static_cast<int32_t>(m.get("fEntryOffsetLen"));
@@ -363,7 +363,7 @@ private:
             in_.i32();  // fOffset
             leaf.info.is_range = in_.u8() != 0;
             leaf.is_unsigned = in_.u8() != 0;
-            const PointerSlot count = obj_.pointer("leaf " + leaf.info.name + " count");
+            const PointerSlot count = obj_.pointer("leaf " + printable(leaf.info.name) + " count");
             if (count.kind == PointerSlot::Kind::New) {
                 read_leaf(count, depth + 1);
                 leaf.count_tag = count.tag;
@@ -477,7 +477,7 @@ private:
         BranchInfo& info = b.info;
         for (auto& [index, basket] : b.embedded) info.embedded.push_back(std::move(basket));
         if (info.class_name != "TBranch") {
-            info.unsupported = info.class_name;
+            info.unsupported = printable(info.class_name);
             return;
         }
         if (b.sub_branches > 0) {
@@ -495,7 +495,7 @@ private:
         }
         const ParsedLeaf& leaf = it->second;
         if (!leaf_type_from_class(leaf.class_name, leaf.is_unsigned)) {
-            info.unsupported = "leaf class " + leaf.class_name;
+            info.unsupported = "leaf class " + printable(leaf.class_name);
             return;
         }
         info.leaf = leaf.info;
@@ -524,7 +524,7 @@ private:
             int cb = count.branch;
             if (cb < 0) cb = tree.find_branch(count.info.name);
             if (cb < 0 || static_cast<size_t>(cb) == i) {
-                info.unsupported = "count leaf " + count.info.name + " has no branch";
+                info.unsupported = "count leaf " + printable(count.info.name) + " has no branch";
                 continue;
             }
             info.count_branch = cb;
@@ -535,7 +535,7 @@ private:
             const BranchInfo& count = tree.branches[static_cast<size_t>(info.count_branch)];
             if (!count.is_supported() || !leaf_type_is_integer(count.leaf.type) || count.leaf.type == LeafType::Bool ||
                 count.leaf.len != 1 || count.count_branch >= 0)
-                info.unsupported = "count branch " + count.name + " is not an integer scalar";
+                info.unsupported = "count branch " + printable(count.name) + " is not an integer scalar";
         }
     }
 
@@ -557,16 +557,17 @@ bool is_tree_class(std::string_view class_name)
 
 TreeInfo read_tree(const RootFile& file, std::string_view tree_path)
 {
-    const std::string context = "tree " + std::string(tree_path);
+    const std::string context = "tree " + printable(tree_path);
     const std::optional<KeyHeader> key = file.find_path(tree_path);
-    if (!key) fail(file.path(), "", "no object named '" + std::string(tree_path) + "'");
+    if (!key) fail(file.path(), "", "no object named '" + printable(tree_path) + "'");
     return read_tree(file, *key, tree_path);
 }
 
 TreeInfo read_tree(const RootFile& file, const KeyHeader& key, std::string_view tree_path)
 {
-    const std::string context = "tree " + std::string(tree_path);
-    if (!is_tree_class(key.class_name)) fail(file.path(), context, "is a " + key.class_name + ", not a TTree");
+    const std::string context = "tree " + printable(tree_path);
+    if (!is_tree_class(key.class_name))
+        fail(file.path(), context, "is a " + printable(key.class_name) + ", not a TTree");
     const std::vector<uint8_t> record = file.read_object(key);
     const std::string reader_context = file.path() + ": " + context;
     ByteReader in(record, reader_context, static_cast<size_t>(key.keylen));

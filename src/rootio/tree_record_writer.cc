@@ -157,8 +157,8 @@ int count_branch_of(const TreeInfo& tree, size_t i)
     if (b.leaf.count_leaf.empty()) return -1;
     for (size_t j = 0; j < tree.branches.size(); ++j)
         if (tree.branches[j].leaf.name == b.leaf.count_leaf) return static_cast<int>(j);
-    throw RootError("TTree " + tree.name + ": branch " + b.name + ": count leaf " + b.leaf.count_leaf +
-                    " not found");
+    throw RootError("TTree " + printable(tree.name) + ": branch " + printable(b.name) + ": count leaf " +
+                    printable(b.leaf.count_leaf) + " not found");
 }
 
 }  // namespace
@@ -210,7 +210,7 @@ void stream_tree(ByteWriter& out, int keylen, const TreeInfo& tree)
     for (size_t i = 0; i < n; ++i) {
         const int counter = count_branch_of(tree, i);
         if (counter >= static_cast<int>(i))
-            throw RootError("TTree " + tree.name + ": branch " + tree.branches[i].name +
+            throw RootError("TTree " + printable(tree.name) + ": branch " + printable(tree.branches[i].name) +
                             ": its count branch must come before it");
         leaf_tags[i] = stream_branch(w, tree.branches[i], counter >= 0 ? leaf_tags[counter] : 0);
     }

@@ -22,23 +22,30 @@ std::string leaf_shape(const TreeInfo& tree, const BranchInfo& b)
 void check_same_structure(const TreeInfo& reference, std::string_view reference_file, const TreeInfo& tree,
                           std::string_view file)
 {
-    const std::string where = "tree " + tree.name;
+    const std::string where = "tree " + printable(tree.name);
     const std::string ref(reference_file);
     const size_t n = std::min(reference.branches.size(), tree.branches.size());
     for (size_t i = 0; i < n; ++i) {
         const BranchInfo& a = reference.branches[i];
         const BranchInfo& b = tree.branches[i];
-        const std::string branch = where + ": branch " + b.name;
+        const std::string branch = where + ": branch " + printable(b.name);
         if (a.name != b.name)
-            fail(file, branch, "is branch number " + std::to_string(i) + ", where " + ref + " has " + a.name);
-        if (!b.is_supported()) fail(file, branch, "cannot be merged: " + b.unsupported);
+            fail(file, branch,
+                 "is branch number " + std::to_string(i) + ", where " + ref + " has " + printable(a.name));
+        if (!b.is_supported())
+            fail(file, branch, "cannot be merged: " + printable(b.unsupported, kErrorMessageLimit));
         const std::string shape_a = leaf_shape(reference, a);
         const std::string shape_b = leaf_shape(tree, b);
-        if (shape_a != shape_b) fail(file, branch, "is " + shape_b + ", in " + ref + " it is " + shape_a);
+        if (shape_a != shape_b)
+            fail(file, branch,
+                 "is " + printable(shape_b, kErrorMessageLimit) + ", in " + ref + " it is " +
+                     printable(shape_a, kErrorMessageLimit));
     }
-    if (tree.branches.size() > n) fail(file, where + ": branch " + tree.branches[n].name, "is not in " + ref);
+    if (tree.branches.size() > n)
+        fail(file, where + ": branch " + printable(tree.branches[n].name), "is not in " + ref);
     if (reference.branches.size() > n)
-        fail(file, where + ": branch " + reference.branches[n].name, "is missing (it is in " + ref + ")");
+        fail(file, where + ": branch " + printable(reference.branches[n].name),
+             "is missing (it is in " + ref + ")");
 }
 
 }  // namespace rootio

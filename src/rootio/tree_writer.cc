@@ -64,7 +64,7 @@ struct TreeWriter::State {
 
     [[noreturn]] void fail_branch(const BranchInfo& b, std::string_view what) const
     {
-        fail(file->path(), "tree " + info.name + ": branch " + b.name, what);
+        fail(file->path(), "tree " + printable(info.name) + ": branch " + printable(b.name), what);
     }
 
     void flush(size_t i)
@@ -184,8 +184,8 @@ int TreeWriter::add_branch(const std::string& name, LeafType type, const std::st
     std::string dims;
     if (!count_branch.empty()) {
         const int c = state_->info.find_branch(count_branch);
-        if (c < 0) fail(state_->file->path(), "tree " + state_->info.name + ": branch " + name,
-                        "count branch " + count_branch + " must be added before it");
+        if (c < 0) fail(state_->file->path(), "tree " + printable(state_->info.name) + ": branch " + printable(name),
+                        "count branch " + printable(count_branch) + " must be added before it");
         shape.leaf.count_leaf = state_->info.branches[c].leaf.name;
         dims.append("[").append(shape.leaf.count_leaf).append("]");
     }
@@ -202,7 +202,7 @@ void TreeWriter::set_entry_bytes(int branch, std::span<const uint8_t> be)
 {
     State& st = *state_;
     if (branch < 0 || static_cast<size_t>(branch) >= st.buffers.size())
-        fail(st.file->path(), "tree " + st.info.name, "no branch number " + std::to_string(branch));
+        fail(st.file->path(), "tree " + printable(st.info.name), "no branch number " + std::to_string(branch));
     BranchBuffer& buf = st.buffers[static_cast<size_t>(branch)];
     buf.data.resize(buf.entry_start);  // a second call for the same entry replaces the first
     buf.data.insert(buf.data.end(), be.begin(), be.end());

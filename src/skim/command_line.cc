@@ -71,8 +71,9 @@ const char* usage_text()
            "  -o OUTPUT     write OUTPUT instead of output.root\n"
            "  -h, --help    print this help and exit\n"
            "\n"
-           "Exit status: 0 after a complete run, 1 when an input or the output fails (nothing is\n"
-           "left behind), 2 for a command line that cannot be run.\n";
+           "Exit status: 0 after a complete run, 1 when an input or the output fails (OUTPUT is\n"
+           "then left as it was), 2 for a command line that cannot be run, 128+N when ended by\n"
+           "signal N (OUTPUT left as it was).\n";
 }
 
 }  // namespace skim

@@ -54,11 +54,11 @@ void check_chain_inputs(TChain& chain)
                 const auto found = branches.find(want->name);
                 if (found == branches.end())
                     rootio::fail(name, "",
-                                 "branch " + want->name + " is missing (" + first_name +
+                                 "branch " + rootio::printable(want->name) + " is missing (" + first_name +
                                      " has it and the skim keeps it)");
                 if (type_of(*found->second) != type_of(*want))
                     rootio::fail(name, "",
-                                 "branch " + want->name + " is " + type_of(*found->second) + " here but " +
+                                 "branch " + rootio::printable(want->name) + " is " + type_of(*found->second) + " here but " +
                                      type_of(*want) + " in " + first_name);
             }
             element->SetNumberEntries(tree->GetEntries());

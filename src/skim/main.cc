@@ -4,11 +4,12 @@
 //
 // Errors: the framework layer throws where the framework would print and carry on with a
 // null or zombie object. Any error ends the run with one line on standard error naming the
-// file (and the entry, for a read inside the event loop), exit status 1, and no
-// output that could pass for a complete result. A command line that cannot be run ends it
-// with one line and exit status 2 before anything is opened.
+// file (and the entry, for a read inside the event loop) and exit status 1; the output
+// appears only when complete (until then it is a temporary file beside it), so a failed or
+// interrupted run leaves whatever stood there before. Lost standard output is reported at
+// the end (exit status 1), after the output is complete. A command line that cannot be run
+// ends it with one line and exit status 2 before anything is opened.
 #include <cstdio>
-#include <filesystem>
 #include <iostream>
 #include <span>
 #include <stdexcept>
@@ -21,6 +22,7 @@
 #include "TObjArray.h"
 #include "TString.h"
 #include "TTree.h"
+#include "cli/program.h"
 #include "command_line.h"
 #include "input_check.h"
 #include "input_list.h"
@@ -33,13 +35,10 @@ int main(int argc, char** argv)
     try {
         command_line = skim::parse_command_line(std::span<const char* const>(argv + 1, argc - 1));
     } catch (const skim::UsageError& e) {
-        std::fprintf(stderr, "skim: %s\n", e.what());
+        cli::print_error("skim", e.what());  // may quote a line of an @LIST file
         return 2;
     }
-    if (command_line.help) {
-        std::fputs(skim::usage_text(), stdout);
-        return 0;
-    }
+    if (command_line.help) cli::show_help("skim", skim::usage_text());
     const std::string& output_name = command_line.output;
 
     // Where the event loop is, for errors raised by the selection's bounds-tested reads.
@@ -124,20 +123,14 @@ int main(int argc, char** argv)
         exit_status = 0;
     } catch (const std::out_of_range& e) {
         std::cout.flush();
-        std::fprintf(stderr, "skim: %s: entry %lld: %s\n", current_file_name.c_str(), current_entry, e.what());
+        cli::print_error("skim", current_file_name + ": entry " + std::to_string(current_entry) + ": " + e.what());
     } catch (const std::exception& e) {
         std::cout.flush();
-        std::fprintf(stderr, "skim: %s\n", e.what());
+        cli::print_error("skim", e.what());
     }
     delete file;
     delete output_file;  // an output not written and closed is removed by its writer
     delete chain;
-    if (exit_status == 0) return 0;
-
-    // Whatever was written of the output is not a result. Only a regular file is ours to
-    // remove: a directory or device in its place was never written.
-    std::error_code ignored;
-    if (std::filesystem::is_regular_file(std::filesystem::symlink_status(output_name, ignored)))
-        std::filesystem::remove(output_name, ignored);
-    return 1;
+    if (exit_status != 0) return exit_status;
+    return cli::standard_output_status("skim");
 }

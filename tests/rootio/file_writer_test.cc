@@ -7,6 +7,7 @@
 #include <sys/wait.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <csignal>
 #include <filesystem>
 #include <fstream>
@@ -69,6 +70,14 @@ bool exists(const std::string& path)
 {
     struct stat sb{};
     return ::lstat(path.c_str(), &sb) == 0;
+}
+
+std::vector<std::string> names_in(const std::filesystem::path& folder)
+{
+    std::vector<std::string> names;
+    for (const auto& entry : std::filesystem::directory_iterator(folder)) names.push_back(entry.path().filename());
+    std::sort(names.begin(), names.end());
+    return names;
 }
 
 }  // namespace
@@ -325,34 +334,40 @@ TEST(FileWriter, FullDeviceIsAnErrorAndTheDeviceIsKept)
 }
 
 // Writing to a file that was unlinked would succeed into nothing; close() says so.
-TEST(FileWriter, FileRemovedWhileWritingFailsAtClose)
+TEST(FileWriter, TemporaryFileRemovedWhileWritingFailsAtClose)
 {
     handmade::TempDir dir;
     const std::string path = (dir / "gone.root").string();
     FileWriter file(path, 0);
     write_tree(file, 100);
-    std::filesystem::remove(path);
+    const auto names = names_in(dir.path());
+    ASSERT_EQ(names.size(), 1u);
+    std::filesystem::remove(dir / names[0]);
     EXPECT_THAT([&] { file.close(); }, ::testing::ThrowsMessage<RootError>(
                                            AllOf(HasSubstr(path), HasSubstr("removed or replaced"))));
-    EXPECT_FALSE(exists(path));
+    EXPECT_TRUE(names_in(dir.path()).empty());
 }
 
-TEST(FileWriter, FileReplacedWhileWritingFailsAndTheNewFileIsKept)
+TEST(FileWriter, TemporaryFileReplacedWhileWritingFailsAndTheNewFileIsKept)
 {
     handmade::TempDir dir;
     const std::string path = (dir / "replaced.root").string();
+    std::string temp;
     {
         FileWriter file(path, 0);
-        std::filesystem::remove(path);
-        std::ofstream(path) << "someone else's";
+        temp = (dir / names_in(dir.path()).at(0)).string();
+        std::filesystem::remove(temp);
+        std::ofstream(temp) << "someone else's";
         EXPECT_THROW(file.close(), RootError);
     }
-    std::ifstream in(path);
+    std::ifstream in(temp);
     std::string text;
     std::getline(in, text);
     EXPECT_EQ(text, "someone else's");
+    EXPECT_FALSE(exists(path));
 }
 
+// Until closed, the file is written under a temporary name beside the final one.
 TEST(FileWriter, FileNotClosedIsRemoved)
 {
     handmade::TempDir dir;
@@ -360,9 +375,10 @@ TEST(FileWriter, FileNotClosedIsRemoved)
     {
         FileWriter file(path);
         write_tree(file, 1000);
-        EXPECT_TRUE(exists(path));
+        EXPECT_FALSE(exists(path));
+        EXPECT_THAT(names_in(dir.path()), ::testing::ElementsAre(::testing::StartsWith("abandoned.root.incomplete-")));
     }
-    EXPECT_FALSE(exists(path));
+    EXPECT_TRUE(names_in(dir.path()).empty());
 }
 
 TEST(FileWriter, NamesTooLongForAKeyAreRefused)

@@ -5,6 +5,7 @@
 #include <string>
 #include <vector>
 
+#include "cli/program.h"
 #include "event_writer.h"
 #include "options.h"
 #include "rootio/file_writer.h"
@@ -17,13 +18,9 @@ int main(int argc, char** argv)
     try {
         options = parse_options(std::vector<std::string>(argv + 1, argv + argc));
     } catch (const std::exception& e) {
-        std::fprintf(stderr, "make-example: %s\n%s", e.what(), usage().c_str());
-        return 2;
+        cli::usage_error("make-example", e.what(), usage());
     }
-    if (options.help) {
-        std::fputs(usage().c_str(), stdout);
-        return 0;
-    }
+    if (options.help) cli::show_help("make-example", usage());
 
     try {
         const auto start = std::chrono::steady_clock::now();
@@ -59,8 +56,8 @@ int main(int argc, char** argv)
                 static_cast<double>(info.tot_bytes) / 1e6 / seconds);
         }
     } catch (const std::exception& e) {
-        std::fprintf(stderr, "make-example: %s\n", e.what());
+        cli::print_error("make-example", e.what());
         return 1;
     }
-    return 0;
+    return cli::standard_output_status("make-example");
 }
