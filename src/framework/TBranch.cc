@@ -26,12 +26,30 @@ TBranch* TBranch::GetBranchCount() const
     return count < 0 ? nullptr : static_cast<TBranch*>(fTree->fBranches.At(count));
 }
 
+rootio::BranchReader& TBranch::Reader()
+{
+    if (!fReader) {
+        fReader = std::make_unique<rootio::BranchReader>(*fTree->fSource, fTree->fInfo, fIndex);
+        fReader->use_cache(fTree->fCache.get());
+    }
+    return *fReader;
+}
+
 Int_t TBranch::GetEntry(Long64_t entry, Int_t getall)
 {
     if (fTree->IsOutput()) return 0;  // an output branch holds no entries to read back
+    if (entry != fReadEntry && fTree->fCache && fTree->fCache->learning()) {
+        Reader();  // a branch that cannot be read is not learned
+        fTree->fCache->learn(fIndex, entry);
+    }
+    return Read(entry);
+}
+
+Int_t TBranch::Read(Long64_t entry)
+{
+    if (fTree->IsOutput()) return 0;
     if (entry != fReadEntry) {
-        if (!fReader) fReader = std::make_unique<rootio::BranchReader>(*fTree->fSource, fTree->fInfo, fIndex);
-        fEntryBytes = fReader->entry_bytes(entry);
+        fEntryBytes = Reader().entry_bytes(entry);
         fReadEntry = entry;
     }
     return static_cast<Int_t>(fEntryBytes.size());

@@ -41,6 +41,11 @@ public:
 private:
     friend class TTree;
     TBranch(TTree* tree, int index, const char* name, const char* title);
+    // The engine reader, made on first use (and given the tree's read cache).
+    rootio::BranchReader& Reader();
+    // GetEntry without telling the read cache: a whole-entry read is not the loop choosing
+    // this branch.
+    Int_t Read(Long64_t entry);
 
     TTree* fTree;
     int fIndex;                                    // position in the tree's engine model

@@ -8,9 +8,12 @@
 
 #include "TFile.h"
 #include "rootio/error.h"
+#include "rootio/threads.h"
 #include "rootio/wildcard.h"
 
 namespace {
+
+constexpr Long64_t kDefaultCacheSize = 30 * 1000 * 1000;
 
 bool branch_matches(const char* bname, const TTree& tree, const TBranch& branch)
 {
@@ -115,15 +118,49 @@ void TTree::RefreshActive()
     for (TObject* obj : fBranches)
         if (!obj->TestBit(TBranch::kDoNotProcess)) fActive.push_back(static_cast<TBranch*>(obj));
     fActiveStale = false;
+    fActiveReadersStale = true;
 }
 
 Int_t TTree::SetCacheSize(Long64_t cachesize)
 {
-    fCacheSize = cachesize;
+    fCacheSize = cachesize < 0 ? kDefaultCacheSize : cachesize;
+    if (IsOutput() || !fSource) return 0;
+    if (fCache && fCache->size_bytes() == fCacheSize) return 0;
+    fCache.reset();
+    if (fCacheSize > 0)
+        fCache = std::make_unique<rootio::ReadCache>(*fSource, fInfo, fCacheSize, fCacheLearnEntries,
+                                                     rootio::thread_count());
+    for (TObject* obj : fBranches)
+        if (auto* branch = static_cast<TBranch*>(obj); branch->fReader) branch->fReader->use_cache(fCache.get());
     return 0;
 }
 
-void TTree::SetCacheLearnEntries(Int_t n) { fCacheLearnEntries = n; }
+void TTree::SetCacheLearnEntries(Int_t n)
+{
+    fCacheLearnEntries = n;
+    if (fCache) fCache->restart_learning(n);
+}
+
+// The baskets this entry needs of every active branch, fetched in one batch. A reader that
+// cannot be made stops the list there: reading the branches in order meets that error
+// where it would without the cache.
+void TTree::PrepareCachedEntry(Long64_t entry)
+{
+    if (fActiveReadersStale) {
+        fActiveReaders.clear();
+        bool complete = true;
+        for (TBranch* branch : fActive) {
+            try {
+                fActiveReaders.push_back(&branch->Reader());
+            } catch (const rootio::RootError&) {
+                complete = false;
+                break;
+            }
+        }
+        fActiveReadersStale = !complete;
+    }
+    fCache->prepare_entry(fActiveReaders, entry);
+}
 
 Long64_t TTree::GetEntries() const { return IsOutput() ? fWriter->entries() : fInfo.entries; }
 
@@ -134,8 +171,9 @@ Int_t TTree::GetEntry(Long64_t entry, Int_t getall)
     if (IsOutput()) rootio::fail(FileName(), std::string("TTree ") + GetName(), "an output tree cannot be read back");
     if (entry < 0 || entry >= fInfo.entries) return 0;
     if (fActiveStale) RefreshActive();
+    if (fCache) PrepareCachedEntry(entry);
     Int_t nbytes = 0;
-    for (TBranch* branch : fActive) nbytes += branch->GetEntry(entry);
+    for (TBranch* branch : fActive) nbytes += branch->Read(entry);
     fReadEntry = entry;
     return nbytes;
 }

@@ -9,6 +9,7 @@
 #include "TBranch.h"
 #include "TNamed.h"
 #include "TObjArray.h"
+#include "rootio/read_cache.h"
 #include "rootio/root_file.h"
 #include "rootio/tree_model.h"
 #include "rootio/tree_writer.h"
@@ -40,9 +41,12 @@ public:
     // branches (undo: no longer).
     virtual void CopyAddresses(TTree* tree, Bool_t undo = kFALSE);
 
-    // Recorded only: the engine reads each branch's baskets on demand (one read per
-    // basket), so there is no shared read cache to size or train.
+    // A read cache of `cachesize` bytes (negative: the default, 0: none) for a tree read from
+    // a file: after the learning entries, the branches the loop read by themselves are read
+    // a cluster ahead and decompressed on the worker threads; a whole-entry read fetches
+    // the baskets it needs in one batch. Returns 0.
     virtual Int_t SetCacheSize(Long64_t cachesize = -1);
+    // Entries, from the next one read, during which the cache learns the branches read.
     virtual void SetCacheLearnEntries(Int_t n = 10);
     Long64_t GetCacheSize() const { return fCacheSize; }
     Int_t GetCacheLearnEntries() const { return fCacheLearnEntries; }
@@ -77,6 +81,7 @@ private:
     void AddBranchLike(const rootio::BranchInfo& source);
     void WriteToFile();
     void RefreshActive();
+    void PrepareCachedEntry(Long64_t entry);
     void Unlink(TTree* output);
     void RelinkProviders();
 
@@ -89,6 +94,9 @@ private:
 
     std::vector<TBranch*> fActive;                // input: branches GetEntry reads
     bool fActiveStale = true;
+    std::unique_ptr<rootio::ReadCache> fCache;    // input, once a cache size is set
+    std::vector<rootio::BranchReader*> fActiveReaders;  // readers of fActive, for the cache
+    bool fActiveReadersStale = true;
     // Links made by CopyAddresses, both ways, so either tree may go first.
     std::vector<TTree*> fAddressUsers;            // input: output trees reading our branches
     std::vector<TTree*> fAddressProviders;        // output: input trees we read from

@@ -17,14 +17,15 @@ int32_t data_relative(int32_t key_relative, int32_t keylen)
 }  // namespace
 
 BranchReader::BranchReader(const RootFile& file, const TreeInfo& tree, int branch_index)
-    : file_(&file), tree_(&tree)
+    : file_(&file), tree_(&tree), index_(branch_index)
 {
     if (branch_index < 0 || static_cast<size_t>(branch_index) >= tree.branches.size())
         fail(file.path(), "tree " + printable(tree.name), "no branch number " + std::to_string(branch_index));
     branch_ = &tree.branches[static_cast<size_t>(branch_index)];
     context_ = "branch " + printable(branch_->name) + " of tree " + printable(tree.name);
-    reader_context_ = file.path() + ": " + context_;
-    if (!branch_->is_supported()) fail(file.path(), context_, "cannot be read: " + printable(branch_->unsupported, kErrorMessageLimit));
+    reader_context_ = basket_context(file, tree, *branch_);
+    if (!branch_->is_supported())
+        fail(file.path(), context_, "cannot be read: " + printable(branch_->unsupported, kErrorMessageLimit));
 
     const BranchInfo& b = *branch_;
     const size_t on_disk = static_cast<size_t>(b.write_basket());
@@ -64,6 +65,14 @@ BranchReader::BranchReader(const RootFile& file, const TreeInfo& tree, int branc
     }
 }
 
+int BranchReader::disk_basket_for(int64_t entry) const
+{
+    const auto it = std::upper_bound(seg_first_.begin(), seg_first_.end(), entry);
+    const auto index = static_cast<int>(it - seg_first_.begin()) - 1;
+    if (index < 0 || entry >= seg_end_[static_cast<size_t>(index)]) return -1;
+    return std::max(-1, seg_basket_[static_cast<size_t>(index)]);
+}
+
 std::span<const uint8_t> BranchReader::entry_bytes(int64_t entry)
 {
     if (entry < first_ || entry >= end_) load_basket_for(entry);
@@ -88,24 +97,28 @@ void BranchReader::load_basket_for(int64_t entry)
     // Forget the old basket first: a failed load must not leave stale data reachable.
     first_ = end_ = 0;
     basket_ = -1;
+    const int number = seg_basket_[static_cast<size_t>(index)];
     try {
-        const int number = seg_basket_[static_cast<size_t>(index)];
-        if (number >= 0)
-            load_disk_basket(number, index);
-        else
+        if (number >= 0) {
+            if (cache_) cache_->advance(entry);
+            if (!cache_ || !cache_->take(index_, number, record_)) read_disk_basket(number, index);
+            use_disk_basket(index);
+        } else {
             load_embedded_basket(branch_->embedded[static_cast<size_t>(-1 - number)]);
+        }
     } catch (const RootError& e) {
         throw RootError(std::string(e.what()) + " (basket " + std::to_string(index) + ", entry " +
                         std::to_string(entry) + ")");
     }
     basket_ = index;
+    if (cache_) cache_->loaded(index_, number);
     first_ = seg_first_[static_cast<size_t>(index)];
     end_ = seg_end_[static_cast<size_t>(index)];
 }
 
 void BranchReader::fail_basket(const std::string& what) const { throw RootError(reader_context_ + ": " + what); }
 
-void BranchReader::load_disk_basket(int number, int index)
+void BranchReader::read_disk_basket(int number, int index)
 {
     const BranchInfo& b = *branch_;
     const int32_t nbytes = b.basket_bytes[static_cast<size_t>(number)];
@@ -113,45 +126,20 @@ void BranchReader::load_disk_basket(int number, int index)
     if (nbytes <= 0 || seek <= 0 || seek > file_->size() || nbytes > file_->size() - seek)
         fail_basket("basket record at " + std::to_string(seek) + " of " + std::to_string(nbytes) +
                     " bytes lies outside the file");
-    raw_.resize(static_cast<size_t>(nbytes));
-    file_->read_at(seek, raw_, context_);
+    record_.raw.resize(static_cast<size_t>(nbytes));
+    file_->read_at(seek, record_.raw, context_);
+    decode_basket_record(record_, seg_end_[static_cast<size_t>(index)] - seg_first_[static_cast<size_t>(index)],
+                         file_->decompressor(), reader_context_);
+}
 
-    ByteReader in(raw_, reader_context_);
-    read_key_header(in, key_);
-    const KeyHeader& key = key_;
-    if (key.class_name != "TBasket") fail_basket("record is a " + printable(key.class_name) + ", not a TBasket");
-    if (key.nbytes != nbytes)
-        fail_basket("record says " + std::to_string(key.nbytes) + " bytes, the branch says " + std::to_string(nbytes));
-    in.i16();  // basket class version
-    in.i32();  // fBufferSize
-    int32_t nev_buf_size = in.i32();
-    uint8_t io_bits = 0;
-    if (nev_buf_size < 0) {
-        if (nev_buf_size == INT32_MIN) fail_basket("entry size " + std::to_string(nev_buf_size) + " is corrupt");
-        nev_buf_size = -nev_buf_size;
-        io_bits = in.u8();
-    }
-    const int32_t entries = in.i32();
-    const int32_t last = in.i32();
-    const int flag = in.u8();
-    // ROOT takes the data from fKeylen on, wherever the header's parse ended; a key length
-    // inside the header would make header bytes data.
-    if (in.pos() > static_cast<size_t>(key.keylen))
-        fail_basket("key length " + std::to_string(key.keylen) + " ends inside the basket header (" +
-                    std::to_string(in.pos()) + " bytes)");
-    const int64_t expected = seg_end_[static_cast<size_t>(index)] - seg_first_[static_cast<size_t>(index)];
-    if (entries != expected)
-        fail_basket("holds " + std::to_string(entries) + " entries, the branch says " + std::to_string(expected));
-
-    // The object bytes, decompressed into the reused payload buffer when stored compressed.
-    const auto stored = std::span<const uint8_t>(raw_).subspan(static_cast<size_t>(key.keylen));
-    std::span<const uint8_t> payload;
-    if (key.is_compressed()) {
-        decompress_object(file_->decompressor(), stored, key.objlen, payload_, reader_context_);
-        payload = std::span<const uint8_t>(payload_).first(static_cast<size_t>(key.objlen));
-    } else {
-        payload = stored.first(static_cast<size_t>(key.objlen));
-    }
+// The decoded record -> entry data and where each entry starts.
+void BranchReader::use_disk_basket(int index)
+{
+    const BranchInfo& b = *branch_;
+    const KeyHeader& key = record_.key;
+    const int32_t entries = record_.entries;
+    const int32_t last = record_.last;
+    const std::span<const uint8_t> payload = record_.object;
     if (last < key.keylen || last - key.keylen > key.objlen)
         fail_basket("end of entry data " + std::to_string(last) + " lies outside the basket (key length " +
                     std::to_string(key.keylen) + ", object length " + std::to_string(key.objlen) + ")");
@@ -160,7 +148,7 @@ void BranchReader::load_disk_basket(int number, int index)
 
     if (b.entry_offset_len <= 0) {
         variable_ = false;
-        fixed_size_ = nev_buf_size;
+        fixed_size_ = record_.entry_size;
         const int64_t want = static_cast<int64_t>(b.leaf.len) * b.element_size();
         if (fixed_size_ != want)
             fail_basket("entries of " + std::to_string(fixed_size_) + " bytes, the leaf needs " + std::to_string(want));
@@ -171,7 +159,7 @@ void BranchReader::load_disk_basket(int number, int index)
     }
 
     variable_ = true;
-    if (flag >= kGeneratedOffsetsFlag) {
+    if (record_.flag >= kGeneratedOffsetsFlag) {
         generate_offsets(seg_first_[static_cast<size_t>(index)], entries);
     } else {
         ByteReader table(payload.subspan(data_size), reader_context_, static_cast<size_t>(last));
@@ -181,7 +169,7 @@ void BranchReader::load_disk_basket(int number, int index)
                         " entries does not fit the basket");
         offsets_.resize(static_cast<size_t>(entries) + 1);
         for (int32_t k = 0; k < entries; ++k) offsets_[static_cast<size_t>(k)] = table.i32();
-        if (io_bits & kGenerateOffsetMap) {
+        if (record_.io_bits & kGenerateOffsetMap) {
             // Stored as entry sizes (slot k holds the size of entry k-1; they compress
             // better); rebuild the starts.
             int64_t start = key.keylen;

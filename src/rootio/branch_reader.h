@@ -1,15 +1,18 @@
 #pragma once
 // Baskets -> entry bytes for one branch. Keeps the current basket decompressed and its
 // buffers reused; entries read in order find their basket in O(1) amortised. Reading one
-// branch never touches another branch's baskets.
+// branch never touches another branch's baskets. With a read cache, a basket the cache
+// read ahead is taken from it instead of being read and decompressed here.
 #include <cstdint>
 #include <memory>
 #include <span>
 #include <string>
 #include <vector>
 
+#include "rootio/basket_record.h"
 #include "rootio/bytes.h"
 #include "rootio/root_file.h"
+#include "rootio/read_cache.h"
 #include "rootio/tree_model.h"
 
 namespace rootio {
@@ -20,6 +23,16 @@ public:
     BranchReader(const RootFile& file, const TreeInfo& tree, int branch_index);
 
     const BranchInfo& info() const { return *branch_; }
+    int branch_index() const { return index_; }
+
+    // Takes baskets from `cache` (of the same file and tree) from now on; nullptr: no cache.
+    // The cache must outlive the reader's reads.
+    void use_cache(ReadCache* cache) { cache_ = cache; }
+
+    // Whether the loaded basket holds `entry`, and which on-disk basket holds it (-1 when
+    // none does or the entry is in an embedded basket).
+    bool holds(int64_t entry) const { return entry >= first_ && entry < end_; }
+    int disk_basket_for(int64_t entry) const;
 
     // The entry's elements as stored: big-endian, back to back (one element for a scalar,
     // len for x[len], count * len for x[n]). Valid until the next call on this reader.
@@ -33,7 +46,8 @@ public:
 private:
     void load_basket_for(int64_t entry);
     // Disk basket `number`, the `index`-th basket in entry order.
-    void load_disk_basket(int number, int index);
+    void read_disk_basket(int number, int index);
+    void use_disk_basket(int index);
     void load_embedded_basket(const EmbeddedBasket& basket);
     // Entry starts from the count branch, for baskets that store no offset array.
     void generate_offsets(int64_t first_entry, int32_t entries);
@@ -43,6 +57,8 @@ private:
     const RootFile* file_;
     const TreeInfo* tree_;
     const BranchInfo* branch_;
+    int index_;
+    ReadCache* cache_ = nullptr;
     std::string context_;                 // "branch NAME of tree TREE"
     std::string reader_context_;          // "FILE: branch NAME of tree TREE"
     // Every basket in entry order, on disk or embedded: basket i holds entries
@@ -54,9 +70,7 @@ private:
     int64_t first_ = 0;
     int64_t end_ = 0;
     int basket_ = -1;                     // index of the loaded basket (on disk or embedded)
-    KeyHeader key_;                       // key of the loaded basket (strings reused)
-    ByteBuffer raw_;                      // the record as read from disk (reused)
-    ByteBuffer payload_;                  // decompressed payload (reused)
+    BasketRecord record_;                 // the loaded disk basket (buffers reused)
     std::span<const uint8_t> data_;       // entry data of the current basket
     std::vector<int32_t> offsets_;        // entry starts within data_, plus the end (reused)
     bool variable_ = false;               // entries located through offsets_

@@ -1,5 +1,7 @@
 #include "rootio/threads.h"
 
+#include <oneapi/tbb/global_control.h>
+
 #include <sched.h>
 
 #include <algorithm>
@@ -63,6 +65,10 @@ int thread_count()
 
 tbb::task_arena& worker_arena()
 {
+    // oneTBB caps its workers at the cores it sees, and says so on standard error, while
+    // SKIM_THREADS may ask for more: the cap follows the count.
+    static tbb::global_control cap(tbb::global_control::max_allowed_parallelism,
+                                   static_cast<size_t>(thread_count()));
     static tbb::task_arena arena(thread_count());
     return arena;
 }

@@ -18,7 +18,6 @@ namespace {
 using namespace programs;
 namespace fs = std::filesystem;
 using ::testing::HasSubstr;
-using ::testing::StartsWith;
 
 const std::string kEvilName = "evil\n\x1b[2J\r";
 const std::string kEvilClass = "TH1D\x1b]0;owned\x07";
@@ -62,23 +61,25 @@ TEST(HostileNames, ControlBytesInNamesAndClassesAreEscaped)
     EXPECT_LT(cut.err.size(), 300u);
 }
 
-// A bent length field makes the tree's key name swallow the bytes after it, compressed data
-// included: the message still is one printable line naming the file.
-TEST(HostileNames, NameLengthReachingIntoCompressedData)
+// A bent name length in the tree record's own key header makes that name swallow the bytes
+// after it, compressed data included. The reader takes keys from the keys list, as ROOT
+// does, and never reads that copy: the tree reads exactly as from the intact file.
+TEST(HostileNames, BentNameInARecordHeaderIsNotRead)
 {
     REQUIRE_TESTDATA(source, "uproot-small-flat-tree.root");
     testutil::ScratchDir dir;
     std::ifstream in(source, std::ios::binary);
     std::string bytes((std::istreambuf_iterator<char>(in)), {});
     ASSERT_EQ(bytes.at(8834), '\x04') << "the name length of the tree's key moved";
+    std::ofstream(dir.file("intact.root"), std::ios::binary) << bytes;
     bytes[8834] = '\x80';
     std::ofstream(dir.file("bent.root"), std::ios::binary) << bytes;
 
-    const Outcome r = run(built("treedump"), {"bent.root", "tree", "--json"}, dir.path());
-    EXPECT_EQ(r.exit_status, 1);
-    EXPECT_EQ(r.out, "");
-    EXPECT_THAT(r.err, StartsWith("treedump: bent.root: "));
-    EXPECT_TRUE(one_printable_line(r.err)) << r.err;
+    const Outcome intact = run(built("treedump"), {"intact.root", "tree", "--json"}, dir.path());
+    const Outcome bent = run(built("treedump"), {"bent.root", "tree", "--json"}, dir.path());
+    ASSERT_EQ(intact.exit_status, 0) << intact.err;
+    EXPECT_EQ(bent.exit_status, 0) << bent.err;
+    EXPECT_EQ(bent.out, intact.out);
 }
 
 }  // namespace

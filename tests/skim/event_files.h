@@ -63,6 +63,7 @@ struct FileOptions {
     bool short_tightId = false;        // Muon_tightId one element short of nMuon
     bool double_met_phi = false;       // MET_phi stored in double precision
     int compression = 101;
+    int64_t cluster = 0;  // entries per cluster (auto-flush); 0: baskets flush when full
 };
 
 // Branches in file order; the keep list keeps those marked below.
@@ -71,6 +72,7 @@ inline void write_event_file(const std::string& path, const std::vector<Event>& 
     using rootio::LeafType;
     rootio::FileWriter file(path, opt.compression);
     rootio::TreeWriter tree(file, opt.tree_name, "Events");
+    if (opt.cluster > 0) tree.set_auto_flush(opt.cluster);
     std::vector<int> ids;
     auto add = [&](const std::string& name, LeafType type, const std::string& count = {}) {
         if (name == opt.omit_branch) return -1;
