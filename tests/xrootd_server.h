@@ -51,7 +51,16 @@ public:
         const std::string log = (admin() / "xrootd.log").string();
         const std::string config_path = config().string();
         const std::string run_as = user ? user->pw_name : "";
-        std::vector<const char*> argv{"xrootd"};
+        // The daemon runs under a small shell that kills it when told to (SIGTERM) and when
+        // this process is gone, so a test killed midway leaves no server behind (the daemon
+        // drops privileges, which clears a parent-death signal).
+        const std::string watchdog =
+            "trap 'kill -9 $s $w 2>/dev/null; wait $s; exit 0' TERM; xrootd \"$@\" & s=$!; "
+            "(while kill -0 " +
+            std::to_string(::getpid()) +
+            " 2>/dev/null; do sleep 1; done; kill -TERM $$) & w=$!; "
+            "wait $s; kill -9 $w 2>/dev/null";
+        std::vector<const char*> argv{"/bin/sh", "-c", watchdog.c_str(), "sh"};
         if (!run_as.empty()) argv.insert(argv.end(), {"-R", run_as.c_str()});
         argv.insert(argv.end(), {"-c", config_path.c_str(), "-l", log.c_str(), nullptr});
         const int err_fd =
@@ -62,7 +71,7 @@ public:
             ::dup2(null_fd, 0);
             ::dup2(null_fd, 1);
             ::dup2(err_fd, 2);
-            ::execvp("xrootd", const_cast<char* const*>(argv.data()));
+            ::execv("/bin/sh", const_cast<char* const*>(argv.data()));
             ::_exit(127);
         }
         ::close(err_fd);
@@ -95,7 +104,7 @@ public:
     void stop()
     {
         if (pid_ <= 0) return;
-        ::kill(pid_, SIGKILL);
+        ::kill(pid_, SIGTERM);  // the watchdog kills the daemon with SIGKILL
         while (::waitpid(pid_, nullptr, 0) < 0 && errno == EINTR) {
         }
         pid_ = -1;

@@ -33,6 +33,11 @@ public:
     // and header here).
     virtual void Close(Option_t* option = "");
 
+    // Reads of every file of the process so far: bytes, and requests (a batch of ranges
+    // answered by one request counts once).
+    static Long64_t GetFileBytesRead() { return static_cast<Long64_t>(rootio::read_totals().bytes); }
+    static Int_t GetFileReadCalls() { return static_cast<Int_t>(rootio::read_totals().requests); }
+
     Bool_t IsOpen() const { return fReader != nullptr || fWriter != nullptr; }
     Bool_t IsWritable() const { return fWriter != nullptr; }
     Int_t GetCompressionSettings() const { return fCompress; }

@@ -5,6 +5,23 @@
 #include "rootio/xrootd_source.h"
 
 namespace rootio {
+namespace {
+
+std::atomic<uint64_t> g_requests{0};
+std::atomic<uint64_t> g_bytes{0};
+
+}  // namespace
+
+ReadTotals read_totals()
+{
+    return {g_requests.load(std::memory_order_relaxed), g_bytes.load(std::memory_order_relaxed)};
+}
+
+void ByteSource::count_requests(uint64_t n) const
+{
+    requests_.fetch_add(n, std::memory_order_relaxed);
+    g_requests.fetch_add(n, std::memory_order_relaxed);
+}
 
 void ByteSource::read(std::span<const ByteRange> ranges, std::string_view context) const
 {
@@ -15,7 +32,11 @@ void ByteSource::read(std::span<const ByteRange> ranges, std::string_view contex
                  "bytes " + std::to_string(range.seek) + ".." + std::to_string(range.seek + n) +
                      " lie outside the file (" + std::to_string(size_) + " bytes)");
     }
-    if (!ranges.empty()) read_ranges(ranges, context);
+    if (ranges.empty()) return;
+    read_ranges(ranges, context);
+    uint64_t bytes = 0;
+    for (const ByteRange& range : ranges) bytes += range.out.size();
+    g_bytes.fetch_add(bytes, std::memory_order_relaxed);
 }
 
 std::unique_ptr<ByteSource> open_byte_source(const std::string& path)

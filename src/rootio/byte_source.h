@@ -37,13 +37,21 @@ protected:
     ByteSource(std::string name, int64_t size) : name_(std::move(name)), size_(size) {}
     // Ranges are checked to lie inside [0, size()) before this is called.
     virtual void read_ranges(std::span<const ByteRange> ranges, std::string_view context) const = 0;
-    void count_requests(uint64_t n) const { requests_.fetch_add(n, std::memory_order_relaxed); }
+    void count_requests(uint64_t n) const;
 
 private:
     std::string name_;
     int64_t size_ = 0;
     mutable std::atomic<uint64_t> requests_{0};
 };
+
+// What every source of the process has read so far, as the framework's
+// TFile::GetFileReadCalls and TFile::GetFileBytesRead report it.
+struct ReadTotals {
+    uint64_t requests = 0;
+    uint64_t bytes = 0;
+};
+ReadTotals read_totals();
 
 // Opens `path` for reading. A root:// or xroot:// URL is read from its XRootD server
 // (xrootd_source.h). Local files are opened without blocking and must be regular

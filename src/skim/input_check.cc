@@ -11,6 +11,7 @@
 #include "TFile.h"
 #include "TTree.h"
 #include "rootio/error.h"
+#include "rootio/printable.h"
 
 namespace skim {
 namespace {
@@ -30,7 +31,7 @@ void check_chain_inputs(TChain& chain)
 {
     TObjArray* first_branches = chain.GetListOfBranches();  // opens the first file
     auto* elements = chain.GetListOfFiles();
-    const std::string first_name = elements->UncheckedAt(0)->GetTitle();
+    const std::string first_name = rootio::printable(elements->UncheckedAt(0)->GetTitle());
     std::vector<const rootio::BranchInfo*> kept;
     for (TObject* obj : *first_branches) {
         const auto* branch = static_cast<const TBranch*>(obj);
@@ -58,8 +59,9 @@ void check_chain_inputs(TChain& chain)
                                      " has it and the skim keeps it)");
                 if (type_of(*found->second) != type_of(*want))
                     rootio::fail(name, "",
-                                 "branch " + rootio::printable(want->name) + " is " + type_of(*found->second) + " here but " +
-                                     type_of(*want) + " in " + first_name);
+                                 "branch " + rootio::printable(want->name) + " is " +
+                                     rootio::printable(type_of(*found->second)) + " here but " +
+                                     rootio::printable(type_of(*want)) + " in " + first_name);
             }
             element->SetNumberEntries(tree->GetEntries());
         } catch (...) {

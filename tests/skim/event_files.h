@@ -61,6 +61,7 @@ struct FileOptions {
     bool overstate_nElectron = false;  // nElectron one above the electrons stored ...
     size_t overstate_from_entry = 0;   // ... from this entry on
     bool short_tightId = false;        // Muon_tightId one element short of nMuon
+    bool double_met_phi = false;       // MET_phi stored in double precision
     int compression = 101;
     int64_t cluster = 0;  // entries per cluster (auto-flush); 0: baskets flush when full
 };
@@ -131,7 +132,7 @@ inline void write_event_file(const std::string& path, const std::vector<Event>& 
     const int n_gj = add("nGenJet", LeafType::UInt32);
     const int gj_pt = add("GenJet_pt", LeafType::Float, "nGenJet");
     const int met_pt = add("MET_pt", LeafType::Float);
-    const int met_phi = add("MET_phi", LeafType::Float);
+    const int met_phi = add("MET_phi", opt.double_met_phi ? LeafType::Double : LeafType::Float);
     const int rho_all = add("fixedGridRhoFastjetAll", LeafType::Float);
     const int rho_central = add("fixedGridRhoFastjetCentral", LeafType::Float);
     const int gen_weight = add("genWeight", LeafType::Float);
@@ -240,7 +241,8 @@ inline void write_event_file(const std::string& path, const std::vector<Event>& 
             tree.set_values<float>(gj_pt, f);
         }
         value(met_pt, e.met_pt);
-        value(met_phi, 1.5f);
+        if (opt.double_met_phi) value(met_phi, 1.5);
+        else value(met_phi, 1.5f);
         value(rho_all, 20.0f + static_cast<float>(e.event % 11));
         value(rho_central, 18.0f);
         value(gen_weight, e.event % 4 == 0 ? -1.0f : 1.0f);
