@@ -11,7 +11,11 @@ namespace {
 std::string leaf_shape(const TreeInfo& tree, const BranchInfo& b)
 {
     std::string shape(leaf_class_name(b.leaf.type));
-    if (b.leaf.len > 1) shape += "[" + std::to_string(b.leaf.len) + "]";
+    if (b.leaf.len > 1) {
+        shape += '[';
+        shape += std::to_string(b.leaf.len);
+        shape += ']';
+    }
     if (b.count_branch >= 0)
         shape += " counted by " + tree.branches[static_cast<size_t>(b.count_branch)].name;
     return shape;
