@@ -65,12 +65,18 @@ BranchReader::BranchReader(const RootFile& file, const TreeInfo& tree, int branc
     }
 }
 
-int BranchReader::disk_basket_for(int64_t entry) const
+int BranchReader::segment_for(int64_t entry) const
 {
     const auto it = std::upper_bound(seg_first_.begin(), seg_first_.end(), entry);
     const auto index = static_cast<int>(it - seg_first_.begin()) - 1;
     if (index < 0 || entry >= seg_end_[static_cast<size_t>(index)]) return -1;
-    return std::max(-1, seg_basket_[static_cast<size_t>(index)]);
+    return index;
+}
+
+int BranchReader::disk_basket_for(int64_t entry) const
+{
+    const int index = segment_for(entry);
+    return index < 0 ? -1 : std::max(-1, seg_basket_[static_cast<size_t>(index)]);
 }
 
 std::span<const uint8_t> BranchReader::entry_bytes(int64_t entry)
@@ -89,10 +95,8 @@ void BranchReader::load_basket_for(int64_t entry)
     const int count = static_cast<int>(seg_first_.size());
     int index = basket_ + 1;
     if (index >= count || entry < seg_first_[static_cast<size_t>(index)] || entry >= seg_end_[static_cast<size_t>(index)]) {
-        auto it = std::upper_bound(seg_first_.begin(), seg_first_.end(), entry);
-        index = static_cast<int>(it - seg_first_.begin()) - 1;
-        if (index < 0 || entry >= seg_end_[static_cast<size_t>(index)])
-            fail(file_->path(), context_, "no basket holds entry " + std::to_string(entry));
+        index = segment_for(entry);
+        if (index < 0) fail(file_->path(), context_, "no basket holds entry " + std::to_string(entry));
     }
     // Forget the old basket first: a failed load must not leave stale data reachable.
     first_ = end_ = 0;

@@ -44,6 +44,8 @@ public:
     size_t element_count(int64_t entry) { return entry_bytes(entry).size() / branch_->element_size(); }
 
 private:
+    // The basket (index in entry order) holding `entry`, or -1 when none does.
+    int segment_for(int64_t entry) const;
     void load_basket_for(int64_t entry);
     // Disk basket `number`, the `index`-th basket in entry order.
     void read_disk_basket(int number, int index);
