@@ -10,6 +10,11 @@ std::string basket_context(const RootFile& file, const TreeInfo& tree, const Bra
     return file.path() + ": branch " + printable(branch.name) + " of tree " + printable(tree.name);
 }
 
+bool record_in_file(const RootFile& file, int64_t seek, int32_t nbytes)
+{
+    return nbytes > 0 && seek > 0 && seek <= file.size() && nbytes <= file.size() - seek;
+}
+
 void decode_basket_record(BasketRecord& r, int64_t expected_entries, Decompressor& decompressor,
                           const std::string& context)
 {

@@ -27,6 +27,9 @@ struct BasketRecord {
 // "FILE: branch NAME of tree TREE", which every error about the branch's baskets starts with.
 std::string basket_context(const RootFile& file, const TreeInfo& tree, const BranchInfo& branch);
 
+// Whether a basket record of `nbytes` bytes at `seek` lies wholly inside `file`.
+bool record_in_file(const RootFile& file, int64_t seek, int32_t nbytes);
+
 // Checks the key and basket headers in `record.raw` (a basket of `expected_entries` entries
 // and `record.raw.size()` bytes) and decompresses the object. Throws RootError
 // "CONTEXT: what is wrong", the same wherever it runs.

@@ -127,7 +127,7 @@ void BranchReader::read_disk_basket(int number, int index)
     const BranchInfo& b = *branch_;
     const int32_t nbytes = b.basket_bytes[static_cast<size_t>(number)];
     const int64_t seek = b.basket_seek[static_cast<size_t>(number)];
-    if (nbytes <= 0 || seek <= 0 || seek > file_->size() || nbytes > file_->size() - seek)
+    if (!record_in_file(*file_, seek, nbytes))
         fail_basket("basket record at " + std::to_string(seek) + " of " + std::to_string(nbytes) +
                     " bytes lies outside the file");
     record_.raw.resize(static_cast<size_t>(nbytes));

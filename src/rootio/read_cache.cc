@@ -122,7 +122,7 @@ bool ReadCache::want(int branch, int basket)
     const BranchInfo& b = tree_->branches[static_cast<size_t>(branch)];
     const int64_t seek = b.basket_seek[static_cast<size_t>(basket)];
     const int32_t nbytes = b.basket_bytes[static_cast<size_t>(basket)];
-    if (nbytes <= 0 || seek <= 0 || seek > file_->size() || nbytes > file_->size() - seek) return true;
+    if (!record_in_file(*file_, seek, nbytes)) return true;
     const auto bytes = static_cast<int64_t>(nbytes * (1.0 + expansion_[static_cast<size_t>(branch)]));
     if (held_bytes_ + bytes > size_bytes_) return false;
     held_bytes_ += bytes;
