@@ -557,7 +557,6 @@ bool is_tree_class(std::string_view class_name)
 
 TreeInfo read_tree(const RootFile& file, std::string_view tree_path)
 {
-    const std::string context = "tree " + printable(tree_path);
     const std::optional<KeyHeader> key = file.find_path(tree_path);
     if (!key) fail(file.path(), "", "no object named '" + printable(tree_path) + "'");
     return read_tree(file, *key, tree_path);
