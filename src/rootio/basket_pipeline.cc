@@ -23,14 +23,7 @@ struct BasketPipeline::Slot {
     // kFree -> kQueued (caller) -> kRunning (whichever thread claims it) -> kDone -> kFree.
     std::atomic<int> state{kFree};
     // A slot keeps its codec states, so a warm pipeline compresses without allocating.
-    std::vector<std::pair<int, std::unique_ptr<Compressor>>> compressors;
-
-    Compressor& compressor(int setting)
-    {
-        for (auto& [s, c] : compressors)
-            if (s == setting) return *c;
-        return *compressors.emplace_back(setting, std::make_unique<Compressor>(setting)).second;
-    }
+    CompressorSet compressors;
 };
 
 struct BasketPipeline::Workers {
@@ -88,7 +81,7 @@ void BasketPipeline::compress_if_queued(Slot& slot)
     Basket& b = slot.basket;
     try {
         if (!b.fail_for_testing.empty()) throw RootError(b.fail_for_testing);
-        b.compressed = slot.compressor(b.compression).compress(b.payload, b.zipped);
+        b.compressed = slot.compressors.get(b.compression).compress(b.payload, b.zipped);
     } catch (...) {
         b.error = std::current_exception();
     }

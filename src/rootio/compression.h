@@ -6,6 +6,7 @@
 #include <memory>
 #include <span>
 #include <string_view>
+#include <utility>
 #include <vector>
 
 namespace rootio {
@@ -70,6 +71,21 @@ private:
     int setting_;
     struct Contexts;
     std::unique_ptr<Contexts> ctx_;
+};
+
+// One Compressor per setting met so far, kept for its codec contexts: a writer whose
+// branches differ in setting compresses without allocating once warm.
+class CompressorSet {
+public:
+    Compressor& get(int setting)
+    {
+        for (auto& [s, c] : compressors_)
+            if (s == setting) return *c;
+        return *compressors_.emplace_back(setting, std::make_unique<Compressor>(setting)).second;
+    }
+
+private:
+    std::vector<std::pair<int, std::unique_ptr<Compressor>>> compressors_;
 };
 
 }  // namespace rootio

@@ -28,7 +28,6 @@ void Histogram1D::fill(double x)
     contents_[static_cast<size_t>(bin)] += 1;
     if (bin == 0 || bin > nbins_) return;  // under- and overflows stay out of the statistics
     sum_w_ += 1;
-    sum_w2_ += 1;
     sum_wx_ += x;
     sum_wx2_ += x * x;
 }

@@ -37,7 +37,7 @@ public:
     std::span<const double> contents() const { return contents_; }
     double entries() const { return entries_; }
     double sum_w() const { return sum_w_; }
-    double sum_w2() const { return sum_w2_; }
+    double sum_w2() const { return sum_w_; }  // every fill has unit weight
     double sum_wx() const { return sum_wx_; }
     double sum_wx2() const { return sum_wx2_; }
 
@@ -56,7 +56,6 @@ private:
     std::vector<double> contents_;
     double entries_ = 0;
     double sum_w_ = 0;
-    double sum_w2_ = 0;
     double sum_wx_ = 0;
     double sum_wx2_ = 0;
 };

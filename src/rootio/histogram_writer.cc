@@ -93,20 +93,9 @@ void th1(ObjectWriter& w, const Histogram1D& h)
     ByteWriter& out = w.out();
     const size_t at = w.begin_versioned(8);
     w.tnamed(h.name(), h.title(), kBitsOnHeap | kMustCleanup);
-    const size_t line = w.begin_versioned(2);
-    out.i16(h.style.line_color);
-    out.i16(1);  // fLineStyle
-    out.i16(h.style.line_width);
-    w.end_versioned(line);
-    const size_t fill = w.begin_versioned(2);
-    out.i16(h.style.fill_color);
-    out.i16(h.style.fill_style);
-    w.end_versioned(fill);
-    const size_t marker = w.begin_versioned(2);
-    out.i16(1);     // fMarkerColor
-    out.i16(1);     // fMarkerStyle
-    out.f32(1.0f);  // fMarkerSize
-    w.end_versioned(marker);
+    w.att_line(h.style.line_color, 1, h.style.line_width);  // solid line
+    w.att_fill(h.style.fill_color, h.style.fill_style);
+    w.att_marker(1, 1, 1.0f);
     out.i32(h.nbins() + 2);  // fNcells
     axis(w, "xaxis", h.x_title, h.nbins(), h.xmin(), h.xmax(), h.bin_labels);
     axis(w, "yaxis", h.y_title, 1, 0, 1, {});

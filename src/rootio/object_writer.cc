@@ -44,6 +44,32 @@ void ObjectWriter::tnamed(std::string_view name, std::string_view title, uint32_
     end_versioned(at);
 }
 
+void ObjectWriter::att_line(int16_t color, int16_t style, int16_t width)
+{
+    const size_t at = begin_versioned(2);
+    out_.i16(color);
+    out_.i16(style);
+    out_.i16(width);
+    end_versioned(at);
+}
+
+void ObjectWriter::att_fill(int16_t color, int16_t style)
+{
+    const size_t at = begin_versioned(2);
+    out_.i16(color);
+    out_.i16(style);
+    end_versioned(at);
+}
+
+void ObjectWriter::att_marker(int16_t color, int16_t style, float size)
+{
+    const size_t at = begin_versioned(2);
+    out_.i16(color);
+    out_.i16(style);
+    out_.f32(size);
+    end_versioned(at);
+}
+
 uint32_t ObjectWriter::begin_pointer(std::string_view class_name, size_t& at)
 {
     const uint32_t object_tag = record_pos() + kMapOffset;

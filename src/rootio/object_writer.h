@@ -32,6 +32,10 @@ public:
 
     void tobject(uint32_t bits);
     void tnamed(std::string_view name, std::string_view title, uint32_t bits);
+    // The graphics attribute bases (class version 2 each) of trees, branches and histograms.
+    void att_line(int16_t color, int16_t style, int16_t width);
+    void att_fill(int16_t color, int16_t style);
+    void att_marker(int16_t color, int16_t style, float size);
 
     // A new object behind a pointer: byte count, class word (new class name or a tag of a
     // class already named in this record), then the caller streams the object and calls

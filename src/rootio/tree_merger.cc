@@ -3,7 +3,6 @@
 #include <sys/stat.h>
 
 #include <algorithm>
-#include <memory>
 #include <utility>
 #include <vector>
 
@@ -235,7 +234,7 @@ private:
         h.i32(last);
         h.u8(0);
         const auto written = out_.write_basket(from.name, tree_.name, static_cast<int16_t>(to.write_basket()),
-                                               header_, payload_, compressor(to.compress));
+                                               header_, payload_, compressors_.get(to.compress));
         to.basket_bytes.push_back(written.nbytes);
         to.basket_seek.push_back(written.seek);
         to.basket_entry.push_back(to.basket_entry.back() + e.entries);
@@ -256,13 +255,6 @@ private:
         tree_.zip_bytes += zip;
     }
 
-    Compressor& compressor(int setting)
-    {
-        for (auto& [s, c] : compressors_)
-            if (s == setting) return *c;
-        return *compressors_.emplace_back(setting, std::make_unique<Compressor>(setting)).second;
-    }
-
     FileWriter& out_;
     TreeInfo tree_;
     MergeCounts counts_;
@@ -272,7 +264,7 @@ private:
     ByteBuffer run_;
     KeyHeader key_;
     std::vector<uint8_t> payload_, header_;
-    std::vector<std::pair<int, std::unique_ptr<Compressor>>> compressors_;
+    CompressorSet compressors_;
 };
 
 // Memory a tree's model takes, roughly: names, leaf and the basket tables.

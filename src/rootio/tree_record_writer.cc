@@ -109,10 +109,7 @@ uint32_t stream_branch(ObjectWriter& w, const BranchInfo& b, uint32_t count_tag)
     w.begin_pointer("TBranch", ptr);
     const size_t body = w.begin_versioned(13);
     w.tnamed(b.name, b.title, kBranchBits);
-    const size_t fill = w.begin_versioned(2);  // TAttFill
-    out.i16(0);
-    out.i16(1001);
-    w.end_versioned(fill);
+    w.att_fill(0, 1001);
 
     const int32_t write_basket = b.write_basket();
     const int32_t max_baskets = std::max(10, write_basket + 1);
@@ -168,20 +165,9 @@ void stream_tree(ByteWriter& out, int keylen, const TreeInfo& tree)
     ObjectWriter w(out, keylen);
     const size_t body = w.begin_versioned(20);
     w.tnamed(tree.name, tree.title, kTreeBits);
-    const size_t line = w.begin_versioned(2);  // TAttLine
-    out.i16(602);
-    out.i16(1);
-    out.i16(1);
-    w.end_versioned(line);
-    const size_t fill = w.begin_versioned(2);  // TAttFill
-    out.i16(0);
-    out.i16(1001);
-    w.end_versioned(fill);
-    const size_t marker = w.begin_versioned(2);  // TAttMarker
-    out.i16(1);
-    out.i16(1);
-    out.f32(1.0f);
-    w.end_versioned(marker);
+    w.att_line(602, 1, 1);
+    w.att_fill(0, 1001);
+    w.att_marker(1, 1, 1.0f);
 
     out.i64(tree.entries);
     out.i64(tree.tot_bytes);
