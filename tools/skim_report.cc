@@ -12,14 +12,19 @@
 // Errors: a command line that cannot be run gets one line and exit status 2; any other
 // error one line naming the file (and the entry, for a read inside the event loop), exit
 // status 1, and no report file left from this run.
+#include <unistd.h>
+
+#include <cerrno>
 #include <cstdio>
 #include <cstdlib>
+#include <cstring>
 #include <filesystem>
 #include <fstream>
 #include <iostream>
 #include <iterator>
 #include <stdexcept>
 #include <string>
+#include <string_view>
 #include <vector>
 
 #include "Heron.h"
@@ -32,6 +37,7 @@
 #include "rootio/error.h"
 #include "rootio/file_writer.h"
 #include "rootio/histogram_writer.h"
+#include "rootio/output_file.h"
 #include "selection_report.h"
 
 #ifndef SKIM_JSROOT_SCRIPT
@@ -90,27 +96,19 @@ std::string jsroot_script_path()
     return env && *env ? env : SKIM_JSROOT_SCRIPT;
 }
 
-// Written beside the target and renamed over it, so that a failed run leaves no page that
-// looks complete.
-void write_file_atomically(const std::string& path, const std::string& content)
+// Written under a temporary name and renamed onto `path` once complete (as the histograms
+// are), so that a failed run leaves no page that looks complete.
+void write_page(const std::string& path, std::string_view content)
 {
-    const std::string tmp = path + ".tmp";
-    {
-        std::ofstream out(tmp, std::ios::binary | std::ios::trunc);
-        out.write(content.data(), static_cast<std::streamsize>(content.size()));
-        out.close();
-        if (!out) {
-            std::error_code ignored;
-            std::filesystem::remove(tmp, ignored);
-            throw std::runtime_error(path + ": cannot be written");
-        }
+    rootio::OutputFile out(path);
+    while (!content.empty()) {
+        const ssize_t n = ::write(out.fd(), content.data(), content.size());
+        if (n < 0 && errno == EINTR) continue;
+        if (n <= 0)
+            throw std::runtime_error(path + ": cannot be written: " + std::strerror(n < 0 ? errno : ENOSPC));
+        content.remove_prefix(static_cast<size_t>(n));
     }
-    std::error_code ec;
-    std::filesystem::rename(tmp, path, ec);
-    if (ec) {
-        std::filesystem::remove(tmp, ec);
-        throw std::runtime_error(path + ": cannot be written");
-    }
+    out.commit();
 }
 
 void write_histograms(const std::string& path, const SelectionReport& report)
@@ -170,7 +168,7 @@ int main(int argc, char** argv)
         const std::string root_bytes = read_whole_file(root_path, "the report just written");
         const std::span<const uint8_t> root_span(reinterpret_cast<const uint8_t*>(root_bytes.data()),
                                                  root_bytes.size());
-        write_file_atomically(
+        write_page(
             html_path,
             render_report_page({options.inputs, report, std::filesystem::path(root_path).filename().string(),
                                 root_span, jsroot}));

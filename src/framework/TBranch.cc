@@ -47,7 +47,6 @@ Int_t TBranch::GetEntry(Long64_t entry, Int_t getall)
 
 Int_t TBranch::Read(Long64_t entry)
 {
-    if (fTree->IsOutput()) return 0;
     if (entry != fReadEntry) {
         fEntryBytes = Reader().entry_bytes(entry);
         fReadEntry = entry;

@@ -44,7 +44,7 @@ private:
     // The engine reader, made on first use (and given the tree's read cache).
     rootio::BranchReader& Reader();
     // GetEntry without telling the read cache: a whole-entry read is not the loop choosing
-    // this branch.
+    // this branch. Only for an input tree (its callers have checked).
     Int_t Read(Long64_t entry);
 
     TTree* fTree;

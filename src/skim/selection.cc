@@ -49,18 +49,20 @@ SelectionStep jet_selection_step(const LorentzVector& lep_p4, JetSelection& meas
 {
     using ROOT::Math::VectorUtil::DeltaR;
 
-    measured = JetSelection{};
-    int& n_jets = measured.n_jets;
+    // Measured in a local and copied out once: `measured` could alias what the reader's
+    // calls touch, so counting in it directly would go through memory on every jet.
+    JetSelection m;
+    const auto stop = [&](SelectionStep step) {
+        measured = m;
+        return step;
+    };
     for (unsigned int jet_i = 0; jet_i < nt.nJet(); ++jet_i) {
         LorentzVector jet_p4 = nt.Jet_p4().at(jet_i);
         const bool is_overlap = DeltaR(lep_p4, jet_p4) < 0.4;
-        if (!is_overlap && nt.Jet_pt().at(jet_i) > 20) ++n_jets;
+        if (!is_overlap && nt.Jet_pt().at(jet_i) > 20) ++m.n_jets;
     }
-    if (n_jets < kMinCleanJets) return SelectionStep::TwoCleanJets;
+    if (m.n_jets < kMinCleanJets) return stop(SelectionStep::TwoCleanJets);
 
-    double& hbbjet_score = measured.hbbjet_score;
-    LorentzVector& hbbjet_p4 = measured.hbbjet_p4;
-    int& n_fatjets = measured.n_fatjets;
     for (unsigned int fatjet_i = 0; fatjet_i < nt.nFatJet(); ++fatjet_i) {
         LorentzVector fatjet_p4 = nt.FatJet_p4().at(fatjet_i);
         const bool is_overlap = DeltaR(lep_p4, fatjet_p4) < 0.8;
@@ -74,19 +76,18 @@ SelectionStep jet_selection_step(const LorentzVector& lep_p4, JetSelection& meas
         const double pnet_xbb = nt.FatJet_particleNetMD_Xbb().at(fatjet_i);
         const double pnet_qcd = nt.FatJet_particleNetMD_QCD().at(fatjet_i);
         const double xbb_score = pnet_xbb / (pnet_xbb + pnet_qcd);
-        if (xbb_score > hbbjet_score) {
-            hbbjet_score = xbb_score;
-            hbbjet_p4 = fatjet_p4;
-            measured.hbbjet_index = static_cast<int>(fatjet_i);
+        if (xbb_score > m.hbbjet_score) {
+            m.hbbjet_score = xbb_score;
+            m.hbbjet_p4 = fatjet_p4;
+            m.hbbjet_index = static_cast<int>(fatjet_i);
         }
-        ++n_fatjets;
+        ++m.n_fatjets;
     }
-    if (n_fatjets == 0) return SelectionStep::FatJetCandidate;
+    if (m.n_fatjets == 0) return stop(SelectionStep::FatJetCandidate);
 
     // Summed in single precision, then held as a double.
-    const float st_sum = lep_p4.pt() + hbbjet_p4.pt() + nt.MET_pt();
-    const double ST = st_sum;
-    measured.ST = ST;
-    if (ST < kMinScalarSum) return SelectionStep::ScalarSum;
-    return SelectionStep::Passed;
+    const float st_sum = lep_p4.pt() + m.hbbjet_p4.pt() + nt.MET_pt();
+    m.ST = st_sum;
+    if (m.ST < kMinScalarSum) return stop(SelectionStep::ScalarSum);
+    return stop(SelectionStep::Passed);
 }
