@@ -6,7 +6,7 @@
 #include <random>
 #include <vector>
 
-#include "rootio/compression.h"
+#include "rootio/codec/compression.h"
 
 namespace {
 

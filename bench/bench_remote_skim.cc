@@ -25,9 +25,9 @@
 #include "Heron.h"
 #include "TFile.h"
 #include "TTree.h"
-#include "rootio/byte_source.h"
-#include "rootio/root_file.h"
-#include "rootio/tree_reader.h"
+#include "rootio/io/byte_source.h"
+#include "rootio/file/root_file.h"
+#include "rootio/tree/tree_reader.h"
 #include "selection.h"
 #include "xrootd_server.h"
 

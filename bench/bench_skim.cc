@@ -32,12 +32,12 @@
 #include <unordered_map>
 #include <vector>
 
-#include "rootio/branch_reader.h"
-#include "rootio/bytes.h"
-#include "rootio/compression.h"
-#include "rootio/error.h"
-#include "rootio/root_file.h"
-#include "rootio/tree_reader.h"
+#include "rootio/tree/branch_reader.h"
+#include "rootio/format/bytes.h"
+#include "rootio/codec/compression.h"
+#include "rootio/format/error.h"
+#include "rootio/file/root_file.h"
+#include "rootio/tree/tree_reader.h"
 
 namespace {
 

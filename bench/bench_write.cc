@@ -16,8 +16,8 @@
 #include <string>
 #include <vector>
 
-#include "rootio/file_writer.h"
-#include "rootio/tree_writer.h"
+#include "rootio/file/file_writer.h"
+#include "rootio/tree/tree_writer.h"
 #include "../tests/counting_new.h"
 
 

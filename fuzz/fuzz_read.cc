@@ -12,9 +12,9 @@
 #include <string>
 #include <string_view>
 
-#include "rootio/branch_reader.h"
-#include "rootio/root_file.h"
-#include "rootio/tree_reader.h"
+#include "rootio/tree/branch_reader.h"
+#include "rootio/file/root_file.h"
+#include "rootio/tree/tree_reader.h"
 
 namespace {
 

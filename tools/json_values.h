@@ -7,8 +7,8 @@
 #include <span>
 #include <string>
 
-#include "rootio/bytes.h"
-#include "rootio/leaf_type.h"
+#include "rootio/format/bytes.h"
+#include "rootio/format/leaf_type.h"
 
 namespace treedump {
 

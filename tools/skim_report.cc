@@ -34,10 +34,10 @@
 #include "command_line.h"
 #include "input_list.h"
 #include "report_page.h"
-#include "rootio/error.h"
-#include "rootio/file_writer.h"
-#include "rootio/histogram_writer.h"
-#include "rootio/output_file.h"
+#include "rootio/format/error.h"
+#include "rootio/file/file_writer.h"
+#include "rootio/hist/histogram_writer.h"
+#include "rootio/io/output_file.h"
 #include "selection_report.h"
 
 #ifndef SKIM_JSROOT_SCRIPT

@@ -8,7 +8,7 @@
 #include <vector>
 
 #include "cli/program.h"
-#include "rootio/tree_merger.h"
+#include "rootio/tree/tree_merger.h"
 
 namespace {
 

@@ -17,7 +17,7 @@
 #include <string>
 #include <string_view>
 
-#include "rootio/error.h"
+#include "rootio/format/error.h"
 
 namespace cli {
 

@@ -7,8 +7,8 @@
 #include <span>
 
 #include "TNamed.h"
-#include "rootio/branch_reader.h"
-#include "rootio/tree_model.h"
+#include "rootio/tree/branch_reader.h"
+#include "rootio/tree/tree_model.h"
 
 class TTree;
 

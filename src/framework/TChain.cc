@@ -1,9 +1,9 @@
 #include "TChain.h"
 
-#include "rootio/error.h"
-#include "rootio/root_file.h"
-#include "rootio/tree_reader.h"
-#include "rootio/wildcard.h"
+#include "rootio/format/error.h"
+#include "rootio/file/root_file.h"
+#include "rootio/tree/tree_reader.h"
+#include "rootio/io/wildcard.h"
 
 TChain::TChain(const char* name, const char* title)
 {

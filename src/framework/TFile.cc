@@ -8,8 +8,8 @@
 #include <string_view>
 
 #include "TTree.h"
-#include "rootio/error.h"
-#include "rootio/tree_reader.h"
+#include "rootio/format/error.h"
+#include "rootio/tree/tree_reader.h"
 
 namespace {
 

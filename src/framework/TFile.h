@@ -7,8 +7,8 @@
 #include <string>
 
 #include "TDirectory.h"
-#include "rootio/file_writer.h"
-#include "rootio/root_file.h"
+#include "rootio/file/file_writer.h"
+#include "rootio/file/root_file.h"
 
 class TTree;
 

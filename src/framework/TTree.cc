@@ -7,9 +7,9 @@
 #include <string_view>
 
 #include "TFile.h"
-#include "rootio/error.h"
-#include "rootio/threads.h"
-#include "rootio/wildcard.h"
+#include "rootio/format/error.h"
+#include "rootio/parallel/threads.h"
+#include "rootio/io/wildcard.h"
 
 namespace {
 

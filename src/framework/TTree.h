@@ -9,10 +9,10 @@
 #include "TBranch.h"
 #include "TNamed.h"
 #include "TObjArray.h"
-#include "rootio/read_cache.h"
-#include "rootio/root_file.h"
-#include "rootio/tree_model.h"
-#include "rootio/tree_writer.h"
+#include "rootio/tree/read_cache.h"
+#include "rootio/file/root_file.h"
+#include "rootio/tree/tree_model.h"
+#include "rootio/tree/tree_writer.h"
 
 class TDirectory;
 class TFile;

@@ -4,10 +4,10 @@
 #include <string>
 
 #include "TFile.h"
-#include "rootio/branch_reader.h"
-#include "rootio/bytes.h"
-#include "rootio/error.h"
-#include "rootio/leaf_type.h"
+#include "rootio/tree/branch_reader.h"
+#include "rootio/format/bytes.h"
+#include "rootio/format/error.h"
+#include "rootio/format/leaf_type.h"
 
 Heron nt;
 

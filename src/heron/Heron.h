@@ -11,7 +11,7 @@
 #include "RtypesCore.h"
 #include "TBranch.h"
 #include "TTree.h"
-#include "rootio/leaf_type.h"
+#include "rootio/format/leaf_type.h"
 
 using LorentzVector = ROOT::Math::LorentzVector<ROOT::Math::PtEtaPhiM4D<float>>;
 

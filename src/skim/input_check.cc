@@ -10,8 +10,8 @@
 #include "TChainElement.h"
 #include "TFile.h"
 #include "TTree.h"
-#include "rootio/error.h"
-#include "rootio/printable.h"
+#include "rootio/format/error.h"
+#include "rootio/format/printable.h"
 
 namespace skim {
 namespace {

@@ -5,7 +5,7 @@
 #include <fstream>
 #include <string_view>
 
-#include "rootio/wildcard.h"
+#include "rootio/io/wildcard.h"
 
 namespace skim {
 namespace {

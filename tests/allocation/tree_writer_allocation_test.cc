@@ -8,8 +8,8 @@
 #include <new>
 
 #include "rootio/handmade_file.h"
-#include "rootio/codec_memory.h"
-#include "rootio/tree_writer.h"
+#include "rootio/codec/codec_memory.h"
+#include "rootio/tree/tree_writer.h"
 #include "counting_new.h"
 
 

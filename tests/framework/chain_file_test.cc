@@ -12,7 +12,7 @@
 #include "TTree.h"
 #include "framework/scratch_dir.h"
 #include "framework/tree_files.h"
-#include "rootio/error.h"
+#include "rootio/format/error.h"
 #include "testdata.h"
 
 namespace {

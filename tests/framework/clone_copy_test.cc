@@ -12,10 +12,10 @@
 #include "TTree.h"
 #include "framework/scratch_dir.h"
 #include "framework/tree_files.h"
-#include "rootio/branch_reader.h"
-#include "rootio/error.h"
-#include "rootio/root_file.h"
-#include "rootio/tree_reader.h"
+#include "rootio/tree/branch_reader.h"
+#include "rootio/format/error.h"
+#include "rootio/file/root_file.h"
+#include "rootio/tree/tree_reader.h"
 #include "testdata.h"
 
 namespace {

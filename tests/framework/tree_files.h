@@ -6,9 +6,9 @@
 #include <string>
 #include <vector>
 
-#include "rootio/file_writer.h"
-#include "rootio/leaf_type.h"
-#include "rootio/tree_writer.h"
+#include "rootio/file/file_writer.h"
+#include "rootio/format/leaf_type.h"
+#include "rootio/tree/tree_writer.h"
 
 namespace fwtest {
 

@@ -12,8 +12,8 @@
 #include <string>
 #include <vector>
 
-#include "rootio/file_writer.h"
-#include "rootio/histogram_writer.h"
+#include "rootio/file/file_writer.h"
+#include "rootio/hist/histogram_writer.h"
 
 namespace {
 

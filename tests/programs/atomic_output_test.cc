@@ -12,8 +12,8 @@
 
 #include "framework/scratch_dir.h"
 #include "programs/child_process.h"
-#include "rootio/root_file.h"
-#include "rootio/tree_reader.h"
+#include "rootio/file/root_file.h"
+#include "rootio/tree/tree_reader.h"
 
 namespace {
 

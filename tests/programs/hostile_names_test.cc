@@ -10,7 +10,7 @@
 
 #include "framework/scratch_dir.h"
 #include "programs/child_process.h"
-#include "rootio/file_writer.h"
+#include "rootio/file/file_writer.h"
 #include "testdata.h"
 
 namespace {

@@ -6,8 +6,8 @@
 #include <string>
 #include <vector>
 
-#include "handmade_file.h"
-#include "rootio/bytes.h"
+#include "rootio/handmade_file.h"
+#include "rootio/format/bytes.h"
 
 namespace appended {
 

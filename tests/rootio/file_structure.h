@@ -14,7 +14,7 @@
 #include <utility>
 #include <vector>
 
-#include "rootio/bytes.h"
+#include "rootio/format/bytes.h"
 
 namespace file_structure {
 

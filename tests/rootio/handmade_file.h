@@ -9,7 +9,7 @@
 #include <string>
 #include <vector>
 
-#include "rootio/bytes.h"
+#include "rootio/format/bytes.h"
 
 namespace handmade {
 

@@ -14,11 +14,11 @@
 #include <string>
 #include <vector>
 
-#include "file_structure.h"
-#include "rootio/branch_reader.h"
-#include "rootio/root_file.h"
-#include "rootio/tree_model.h"
-#include "rootio/tree_reader.h"
+#include "rootio/file_structure.h"
+#include "rootio/tree/branch_reader.h"
+#include "rootio/file/root_file.h"
+#include "rootio/tree/tree_model.h"
+#include "rootio/tree/tree_reader.h"
 
 namespace written_tree {
 

@@ -12,7 +12,7 @@
 #include "TFile.h"
 #include "TTree.h"
 #include "framework/scratch_dir.h"
-#include "rootio/error.h"
+#include "rootio/format/error.h"
 #include "selection.h"
 #include "skim/event_files.h"
 #include "skim/selection_cases.h"

@@ -12,8 +12,8 @@
 #include <vector>
 
 #include "framework/scratch_dir.h"
-#include "rootio/root_file.h"
-#include "rootio/tree_reader.h"
+#include "rootio/file/root_file.h"
+#include "rootio/tree/tree_reader.h"
 #include "skim/event_files.h"
 #include "skim/generated_events.h"
 #include "skim/run_program.h"

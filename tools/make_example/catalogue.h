@@ -7,7 +7,7 @@
 #include <string_view>
 #include <vector>
 
-#include "rootio/leaf_type.h"
+#include "rootio/format/leaf_type.h"
 
 namespace make_example {
 

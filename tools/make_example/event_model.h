@@ -10,7 +10,7 @@
 
 #include "objects.h"
 #include "random.h"
-#include "rootio/leaf_type.h"
+#include "rootio/format/leaf_type.h"
 
 namespace make_example {
 

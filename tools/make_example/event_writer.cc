@@ -7,7 +7,7 @@
 #include <stdexcept>
 #include <string>
 
-#include "rootio/bytes.h"
+#include "rootio/format/bytes.h"
 
 namespace make_example {
 namespace {

@@ -9,7 +9,7 @@
 #include "event_model.h"
 #include "objects.h"
 #include "random.h"
-#include "rootio/tree_writer.h"
+#include "rootio/tree/tree_writer.h"
 
 namespace make_example {
 

@@ -9,8 +9,8 @@
 #include "event_model.h"
 #include "event_writer.h"
 #include "options.h"
-#include "rootio/file_writer.h"
-#include "rootio/tree_writer.h"
+#include "rootio/file/file_writer.h"
+#include "rootio/tree/tree_writer.h"
 
 int main(int argc, char** argv)
 {

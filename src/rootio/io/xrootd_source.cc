@@ -1,0 +1,136 @@
+#include "rootio/io/xrootd_source.h"
+
+#include <XProtocol/XProtocol.hh>
+#include <XrdCl/XrdClDefaultEnv.hh>
+#include <XrdCl/XrdClEnv.hh>
+#include <XrdCl/XrdClFile.hh>
+#include <XrdCl/XrdClLog.hh>
+#include <XrdCl/XrdClURL.hh>
+#include <cstdlib>
+#include <mutex>
+
+#include "rootio/format/error.h"
+#include "rootio/io/vector_read_plan.h"
+
+namespace rootio {
+namespace {
+
+// The protocol's limits for one vector read (kXR_readv): pieces per request and bytes per piece.
+constexpr VectorReadLimits kReadvLimits{XrdProto::maxRvecsz, 2097136};
+// Closing needs an answer from the server; one that stopped answering is not waited for long.
+constexpr uint16_t kCloseTimeoutSeconds = 5;
+
+// The client's own message on one line, without its severity tag.
+std::string client_message(const XrdCl::XRootDStatus& status)
+{
+    std::string text = status.code == XrdCl::errErrorResponse ? status.GetErrorMessage() : status.ToStr();
+    for (const char* tag : {"[ERROR] ", "[FATAL] "})
+        if (text.starts_with(tag)) text.erase(0, std::char_traits<char>::length(tag));
+    for (char& c : text)
+        if (c == '\n' || c == '\r') c = ' ';
+    while (!text.empty() && text.back() == ' ') text.pop_back();
+    return text;
+}
+
+// What went wrong, in words for the user, with the client's message for the details.
+std::string what_happened(const XrdCl::XRootDStatus& status)
+{
+    const std::string detail = client_message(status);
+    switch (status.code) {
+        case XrdCl::errErrorResponse:
+            if (status.errNo == kXR_NotFound) return "no such file on the server";
+            return "the server says: " + detail;
+        case XrdCl::errConnectionError:
+            return "no connection to the server";
+        case XrdCl::errSocketError:
+        case XrdCl::errSocketDisconnected:
+        case XrdCl::errStreamDisconnect:
+            return "connection to the server lost (" + detail + ")";
+        case XrdCl::errSocketTimeout:
+        case XrdCl::errOperationExpired:
+            return "no answer from the server in time (" + detail + ")";
+        default:
+            return detail;
+    }
+}
+
+}  // namespace
+
+bool is_xrootd_url(std::string_view name)
+{
+    return name.starts_with("root://") || name.starts_with("xroot://");
+}
+
+void configure_xrootd_client()
+{
+    static std::once_flag once;
+    std::call_once(once, [] {
+        // PutInt leaves alone what the user set in the environment.
+        XrdCl::Env* env = XrdCl::DefaultEnv::GetEnv();
+        env->PutInt("ConnectionWindow", 10);
+        env->PutInt("ConnectionRetry", 2);
+        env->PutInt("RequestTimeout", 60);
+        env->PutInt("StreamTimeout", 30);
+        env->PutInt("TimeoutResolution", 1);
+        // Failures reach the user as the one line the program prints, not as log lines.
+        if (!std::getenv("XRD_LOGLEVEL")) XrdCl::DefaultEnv::GetLog()->SetLevel(XrdCl::Log::NoMsg);
+    });
+}
+
+std::unique_ptr<XRootDSource> XRootDSource::open(const std::string& url)
+{
+    if (!XrdCl::URL(url).IsValid()) fail(url, "", "not a valid XRootD URL");
+    configure_xrootd_client();
+    auto file = std::make_unique<XrdCl::File>();
+    const XrdCl::XRootDStatus opened = file->Open(url, XrdCl::OpenFlags::Read);
+    if (!opened.IsOK()) fail(url, "", "cannot open: " + what_happened(opened));
+    XrdCl::StatInfo* info = nullptr;
+    const XrdCl::XRootDStatus stated = file->Stat(false, info);
+    const std::unique_ptr<XrdCl::StatInfo> owned_info(info);
+    if (!stated.IsOK() || !info) fail(url, "", "cannot stat: " + what_happened(stated));
+    return std::unique_ptr<XRootDSource>(
+        new XRootDSource(url, std::move(file), static_cast<int64_t>(owned_info->GetSize())));
+}
+
+XRootDSource::XRootDSource(std::string url, std::unique_ptr<XrdCl::File> file, int64_t size)
+    : ByteSource(std::move(url), size), file_(std::move(file))
+{
+}
+
+XRootDSource::~XRootDSource()
+{
+    if (!file_->IsOpen()) return;
+    // Nothing to do about a failed close of a file only read.
+    [[maybe_unused]] const XrdCl::XRootDStatus closed = file_->Close(kCloseTimeoutSeconds);
+}
+
+void XRootDSource::read_ranges(std::span<const ByteRange> ranges, std::string_view context) const
+{
+    for (const std::vector<ReadPiece>& request : plan_vector_reads(ranges, kReadvLimits)) {
+        uint64_t wanted = 0;
+        uint64_t got = 0;
+        XrdCl::XRootDStatus status;
+        if (request.size() == 1) {
+            uint32_t bytes_read = 0;
+            status = file_->Read(request[0].seek, request[0].length, request[0].out, bytes_read);
+            wanted = request[0].length;
+            got = bytes_read;
+        } else {
+            XrdCl::ChunkList chunks;
+            chunks.reserve(request.size());
+            for (const ReadPiece& piece : request) {
+                chunks.emplace_back(piece.seek, piece.length, piece.out);
+                wanted += piece.length;
+            }
+            XrdCl::VectorReadInfo* info = nullptr;
+            status = file_->VectorRead(chunks, nullptr, info);
+            const std::unique_ptr<XrdCl::VectorReadInfo> owned_info(info);
+            if (info) got = info->GetSize();
+        }
+        count_requests(1);
+        if (!status.IsOK()) fail(name(), context, "read failed: " + what_happened(status));
+        if (got != wanted) fail(name(), context, "file shrank while reading");
+    }
+}
+
+}  // namespace rootio

@@ -1,0 +1,141 @@
+#pragma once
+// A tree's read cache. For the first entries it only watches which branches the loop reads
+// by themselves (learning); from then on, each time the loop enters a cluster, it fetches
+// those branches' baskets of the next cluster with one batched read and has them
+// decompressed on worker threads while the loop works through the current one. The
+// branches read only for some entries (a whole-entry read of a selected event) are fetched
+// per entry: every basket holding that entry, in one batched read, decompressed in parallel.
+//
+// Nothing is decompressed that the loop would not decompress, beyond the learned branches'
+// next cluster. A basket that fails to decode keeps its error until a reader takes it, so a
+// failure surfaces where, and as, it would have without the cache. With one thread the
+// batches are still read in one call, and each basket is decoded when its reader takes it.
+//
+// All calls come from the thread running the loop; workers touch only the baskets handed
+// to them, and meet the loop through one atomic state per basket.
+#include <oneapi/tbb/enumerable_thread_specific.h>
+#include <oneapi/tbb/task_group.h>
+
+#include <atomic>
+#include <cstdint>
+#include <exception>
+#include <memory>
+#include <span>
+#include <string>
+#include <vector>
+
+#include "rootio/tree/basket_record.h"
+#include "rootio/io/byte_source.h"
+#include "rootio/file/root_file.h"
+#include "rootio/tree/tree_model.h"
+
+namespace rootio {
+
+class BranchReader;
+
+class ReadCache {
+public:
+    // `file` and `tree` must outlive the cache. `size_bytes` bounds the bytes held in baskets
+    // read ahead (estimated from the branches' compression ratios); `threads` > 1 decodes on
+    // worker_arena().
+    ReadCache(const RootFile& file, const TreeInfo& tree, int64_t size_bytes, int learn_entries, int threads);
+    ~ReadCache();
+    ReadCache(const ReadCache&) = delete;
+    ReadCache& operator=(const ReadCache&) = delete;
+
+    int64_t size_bytes() const { return size_bytes_; }
+    // Starts learning again, for `entries` entries from the next one read.
+    void restart_learning(int entries);
+    bool learning() const { return learning_; }
+
+    // While learning: the loop reads `entry` of `branch` by itself. The first entry past the
+    // learning window ends learning and reads ahead.
+    void learn(int branch, int64_t entry);
+    // The reader of `branch` has loaded basket `basket` (so it is not read ahead again).
+    void loaded(int branch, int basket) { loaded_[static_cast<size_t>(branch)] = basket; }
+
+    // A reader is about to load a basket for `entry`: reads ahead when the loop has entered
+    // a new cluster.
+    void advance(int64_t entry);
+    // When the cache holds basket `basket` of branch `branch`, decodes it (or waits for the
+    // worker decoding it), swaps it into `record` (whose buffers the cache keeps for reuse)
+    // and returns true; rethrows the error its decoding met. False when it does not hold it.
+    bool take(int branch, int basket, BasketRecord& record);
+    // Before a whole-entry read: the baskets holding `entry` of every reader that has not
+    // loaded them, fetched in one batched read and decoded in parallel.
+    void prepare_entry(std::span<BranchReader* const> readers, int64_t entry);
+
+    // Batched reads sent to the file's source, and the baskets they fetched.
+    uint64_t batches() const { return batches_; }
+    uint64_t baskets_fetched() const { return baskets_fetched_; }
+
+private:
+    enum State : int { kIdle, kQueued, kRunning, kDone };
+    // One basket read ahead. The loop fills it and queues it; whoever moves it from queued
+    // to running (a worker or the loop) decodes it.
+    struct Slot {
+        std::atomic<int> state{kIdle};
+        int branch = -1;
+        int basket = -1;
+        int64_t expected_entries = 0;
+        int64_t held_bytes = 0;
+        BasketRecord record;
+        std::exception_ptr error;
+    };
+    struct Want {
+        int branch;
+        int basket;
+        int64_t bytes;  // held once read and decoded (estimated)
+    };
+
+    void read_ahead(int64_t entry);
+    int64_t cluster_end(int64_t entry) const;
+    // Adds the baskets of `branch` overlapping [from, to) that neither its reader nor the
+    // cache holds to the batch; false once the size bound is reached.
+    bool want_baskets(int branch, int64_t from, int64_t to);
+    bool want(int branch, int basket);
+    bool held(int branch, int basket) const;
+    void fetch_wanted();
+    void submit(std::span<Slot* const> slots);
+    void decode(Slot& slot, Decompressor& decompressor);
+    // Runs a queued basket's decoding on this thread; true when it did.
+    bool claim_and_decode(Slot& slot);
+    void wait_until_decoded(Slot& slot);
+    void release(Slot* slot);
+    Slot* acquire(int branch);
+
+    const RootFile* file_;
+    const TreeInfo* tree_;
+    int64_t size_bytes_;
+    int threads_;
+    std::vector<std::string> contexts_;  // per branch: "FILE: branch NAME of tree TREE"
+    std::vector<double> expansion_;      // per branch: uncompressed / stored bytes
+
+    bool learning_ = true;
+    int learn_entries_;
+    int64_t learn_end_ = -1;            // first entry past the learning window
+    std::vector<int> learned_;          // branches read ahead, in the order first read
+    std::vector<char> is_learned_;      // per branch
+    std::vector<int> loaded_;           // per branch: the basket its reader holds, or -1
+    int64_t next_trigger_ = INT64_MAX;  // entering this entry's cluster reads further
+    int64_t fetched_until_ = 0;         // learned baskets before this entry were wanted
+
+    std::vector<std::vector<Slot*>> pending_;   // per branch: baskets held, by basket index
+    std::vector<std::unique_ptr<Slot>> slots_;  // every slot ever made
+    // Per branch: slots not in use. A slot serves one branch only, so the buffers it swaps
+    // with that branch's reader are already the right size once warm.
+    std::vector<std::vector<Slot*>> free_;
+    std::vector<Want> wanted_;       // the batch being put together (reused)
+    std::vector<Slot*> batch_;       // its slots (reused)
+    std::vector<ByteRange> ranges_;  // its ranges (reused)
+    std::vector<Slot*> submitted_;   // slots handed to workers, for the loop to help with
+    int64_t held_bytes_ = 0;
+
+    uint64_t batches_ = 0;
+    uint64_t baskets_fetched_ = 0;
+
+    tbb::enumerable_thread_specific<Decompressor> worker_decompressors_;
+    tbb::task_group workers_;
+};
+
+}  // namespace rootio
