@@ -14,7 +14,6 @@
 #include <filesystem>
 #include <fstream>
 #include <iterator>
-#include <sstream>
 #include <string>
 #include <vector>
 
@@ -165,27 +164,16 @@ TEST_F(SkimFault, OutputThatIsADirectoryIsLeftAlone)
     EXPECT_EQ(read_bytes(output() + "/keep.txt"), "mine");
 }
 
-// The ThreadSanitizer run's TSAN_OPTIONS with its suppressions file copied into `folder`
-// (readable by everyone), since the user that the copy of the skim runs as may not reach
-// the checkout; empty when there are no suppressions to copy.
+// Under ThreadSanitizer the copy of the skim reads a copy of the suppressions (a later
+// suppressions= wins), since the user it runs as may not reach the checkout.
 std::string with_readable_suppressions(const fs::path& folder)
 {
     const char* options = std::getenv("TSAN_OPTIONS");
-    if (!options) return {};
-    std::istringstream words(options);
-    std::string word, rewritten;
-    bool copied = false;
-    while (words >> word) {
-        if (word.starts_with("suppressions=")) {
-            const fs::path copy = folder / "tsan.supp";
-            fs::copy_file(word.substr(std::strlen("suppressions=")), copy, fs::copy_options::overwrite_existing);
-            fs::permissions(copy, fs::perms::owner_read | fs::perms::group_read | fs::perms::others_read);
-            word = "suppressions=" + copy.string();
-            copied = true;
-        }
-        rewritten += (rewritten.empty() ? "" : " ") + word;
-    }
-    return copied ? rewritten : std::string();
+    if (!options || !std::strstr(options, "suppressions=")) return {};
+    const fs::path copy = folder / "tsan.supp";
+    fs::copy_file(std::string(SKIM_SOURCE_DIR) + "/tests/tsan.supp", copy);
+    fs::permissions(copy, fs::perms::owner_read | fs::perms::group_read | fs::perms::others_read);
+    return std::string(options) + " suppressions=" + copy.string();
 }
 
 TEST_F(SkimFault, UnwritableFolder)
