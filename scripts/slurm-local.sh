@@ -11,7 +11,9 @@
 # Everything lives in one private folder, $SLURM_LOCAL_DIR (default ~/.slurm-local):
 # slurm.conf, daemon state and logs, and a job-completion file that keeps every job's end;
 # only the cluster's own munged keeps its socket and log in /run/munge (named by the port).
-# Client commands (sbatch, squeue, scontrol) need SLURM_CONF pointing at its slurm.conf.
+# Client commands (sbatch, squeue, scontrol) need SLURM_CONF pointing at its slurm.conf;
+# the project's own (skim-slurm) find it there by themselves when the machine has no Slurm
+# configuration (slurm-conf.sh).
 # Ports: $SLURM_LOCAL_PORT (controller, default 6817) and the next one (node daemon).
 # Every command can be repeated: start on a running cluster and stop on a stopped one do
 # nothing.

@@ -96,11 +96,9 @@ std::string jsroot_script_path()
     return env && *env ? env : SKIM_JSROOT_SCRIPT;
 }
 
-// Written under a temporary name and renamed onto `path` once complete (as the histograms
-// are), so that a failed run leaves no page that looks complete.
-void write_page(const std::string& path, std::string_view content)
+// The page, complete under its temporary name; committed together with the histograms.
+void write_page(rootio::OutputFile& out, const std::string& path, std::string_view content)
 {
-    rootio::OutputFile out(path);
     while (!content.empty()) {
         const ssize_t n = ::write(out.fd(), content.data(), content.size());
         if (n < 0 && errno == EINTR) continue;
@@ -108,18 +106,16 @@ void write_page(const std::string& path, std::string_view content)
             throw std::runtime_error(path + ": cannot be written: " + std::strerror(n < 0 ? errno : ENOSPC));
         content.remove_prefix(static_cast<size_t>(n));
     }
-    out.commit();
+    out.finish();
 }
 
-void write_histograms(const std::string& path, const SelectionReport& report)
+void write_histograms(rootio::FileWriter& file, const SelectionReport& report)
 {
-    rootio::FileWriter file(path);
     rootio::write_histogram(file, report.cut_flow());
     for (const Distribution& d : report.distributions()) {
         rootio::write_histogram(file, d.all);
         rootio::write_histogram(file, d.selected);
     }
-    file.close();
 }
 
 }  // namespace
@@ -136,7 +132,6 @@ int main(int argc, char** argv)
     }
     const std::string root_path = options.prefix + ".root";
     const std::string html_path = options.prefix + ".html";
-    bool wrote_root = false;
     try {
         // Everything the run needs is checked before the event loop: each input holds the
         // tree, and the page's script is there.
@@ -163,15 +158,20 @@ int main(int argc, char** argv)
             nt.Init(nullptr);
         }
 
-        write_histograms(root_path, report);
-        wrote_root = true;
-        const std::string root_bytes = read_whole_file(root_path, "the report just written");
+        // Both files are written under temporary names and moved into place as one: a run
+        // that fails or is ended by a signal changes neither.
+        rootio::FileWriter histograms(root_path);
+        write_histograms(histograms, report);
+        rootio::OutputFile& root_out = histograms.close_uncommitted();
+        const std::string root_bytes = read_whole_file(root_out.temp_path(), "the report just written");
         const std::span<const uint8_t> root_span(reinterpret_cast<const uint8_t*>(root_bytes.data()),
                                                  root_bytes.size());
-        write_page(
-            html_path,
-            render_report_page({options.inputs, report, std::filesystem::path(root_path).filename().string(),
-                                root_span, jsroot}));
+        rootio::OutputFile page(html_path);
+        write_page(page, html_path,
+                   render_report_page({options.inputs, report, std::filesystem::path(root_path).filename().string(),
+                                       root_span, jsroot}));
+        rootio::OutputFile* const both[] = {&root_out, &page};
+        rootio::commit_together(both);
         const auto counts = report.events_after_stage();
         std::printf("skim-report: %lld events, %lld selected; wrote %s and %s\n",
                     static_cast<long long>(counts.front()), static_cast<long long>(counts.back()),
@@ -183,8 +183,5 @@ int main(int argc, char** argv)
     } catch (const std::exception& e) {
         cli::print_error("skim-report", e.what());
     }
-    // Histograms without their page are half a report.
-    std::error_code ignored;
-    if (wrote_root) std::filesystem::remove(root_path, ignored);
     return 1;
 }

@@ -37,7 +37,7 @@ trap cleanup EXIT
 
 start_log="$(bash "$root/scripts/slurm-local.sh" start 2> "$tmp/start.err")" ||
   fail "the cluster did not start: $(tail -n 3 "$tmp/start.err")"
-eval "$start_log"  # export SLURM_CONF=...
+[ "$start_log" = "export SLURM_CONF=$SLURM_LOCAL_DIR/slurm.conf" ] || fail "start printed: $start_log"
 bash "$root/scripts/slurm-local.sh" start > /dev/null 2>&1 || fail "a second start of a running cluster failed"
 bash "$root/scripts/slurm-local.sh" status > "$tmp/status" || fail "status of a ready cluster: $(cat "$tmp/status")"
 
@@ -64,15 +64,24 @@ same_as_single() {
     fail "$1: merged.root has other branches than the single skim"
 }
 
-# --- a clean run ------------------------------------------------------------------------
+# --- a clean run, right after a plain start (no eval) ------------------------------------
+unset SLURM_CONF
+plain="plain start"
+if [ -e /etc/slurm/slurm.conf ]; then
+  plain="start with eval (the machine's own /etc/slurm/slurm.conf would be used without)"
+  eval "$start_log"
+fi
 run -o merged.root --files-per-task 2 @files.txt > "$tmp/summary" 2> "$tmp/err" ||
-  fail "skim-slurm failed: $(cat "$tmp/err")"
+  fail "skim-slurm after a $plain failed: $(cat "$tmp/err")"
 same_as_single "clean run"
 grep -Eq "^all +2400 +$selected\$" "$tmp/summary" || fail "summary totals: $(cat "$tmp/summary")"
 [ "$(grep -Ec '^[0-2] +800 +[0-9]+ +[0-9.]+s$' "$tmp/summary")" -eq 3 ] ||
   fail "summary: not three tasks of 800 events with a wall time: $(cat "$tmp/summary")"
 ls "$tmp/merged.root.parts/log/task-2.log" > /dev/null || fail "no log of task 2"
-echo "ok   3 tasks over 6 files: $selected entries, equal to the single skim"
+echo "ok   3 tasks over 6 files after a $plain: $selected entries, equal to the single skim"
+
+# The rest as the README shows it, with eval.
+eval "$start_log"
 
 # --- a task that fails, then --resume ---------------------------------------------------
 head -c 30000 "$tmp/in4.good" > "$tmp/data/in4.root"

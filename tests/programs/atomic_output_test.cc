@@ -3,6 +3,8 @@
 // behind (after SIGKILL only the clearly named temporary file); signals give 128 + N.
 #include <gmock/gmock.h>
 #include <gtest/gtest.h>
+#include <poll.h>
+#include <sys/inotify.h>
 #include <sys/resource.h>
 
 #include <algorithm>
@@ -175,6 +177,45 @@ TEST_F(AtomicOutput, SkimFailureAndClosedPipeKeepThePreviousOutput)
     EXPECT_EQ(failed.err, "skim: output.root: write failed: File too large\n");
     EXPECT_THAT(names_in(folder()), ElementsAre("example_RunIISummer20UL18.root", "output.root"));
     EXPECT_EQ(read_bytes(folder() / "output.root"), kPrevious);
+}
+
+// skim-report's two files are one report: a run that fails changes neither, and a signal
+// at the moment the histograms land in place still finds the page beside them.
+TEST_F(AtomicOutput, ReportFilesAreReplacedTogetherOrNotAtAll)
+{
+    ASSERT_EQ(run(built("make-example"), {"--events", "300", "--quiet", "--output", "in.root"}, folder()).exit_status, 0);
+    write_bytes(folder() / "report.root", kPrevious);
+    fs::create_directory(folder() / "report.html");
+    const Outcome failed = run(built("skim-report"), {"in.root"}, folder());
+    EXPECT_EQ(failed.exit_status, 1);
+    EXPECT_EQ(failed.err, "skim-report: report.html: cannot create: Is a directory\n");
+    EXPECT_EQ(read_bytes(folder() / "report.root"), kPrevious);
+
+    fs::remove(folder() / "report.html");
+    write_bytes(folder() / "report.html", kPrevious);
+    // SIGTERM as soon as report.root is renamed into place.
+    const int watch = ::inotify_init1(IN_CLOEXEC);
+    ASSERT_GE(watch, 0);
+    ASSERT_GE(::inotify_add_watch(watch, folder().c_str(), IN_MOVED_TO), 0);
+    Background child(built("skim-report"), {"in.root"}, folder(), [] { std::signal(SIGTERM, SIG_DFL); });
+    alignas(inotify_event) char events[4096];
+    for (bool landed = false; !landed;) {
+        pollfd ready{watch, POLLIN, 0};
+        ASSERT_EQ(::poll(&ready, 1, 60000), 1) << "report.root never landed";
+        const ssize_t n = ::read(watch, events, sizeof events);
+        for (ssize_t at = 0; at < n;) {
+            const auto* event = reinterpret_cast<const inotify_event*>(events + at);
+            landed = landed || (event->len > 0 && std::string(event->name) == "report.root");
+            at += static_cast<ssize_t>(sizeof(inotify_event) + event->len);
+        }
+    }
+    ::kill(child.pid(), SIGTERM);
+    const Outcome r = child.wait();
+    ::close(watch);
+    EXPECT_TRUE(r.exit_status == 0 || r.exit_status == 128 + SIGTERM) << r.exit_status;
+    EXPECT_THAT(names_in(folder()), ElementsAre("in.root", "out.root", "report.html", "report.root"));
+    EXPECT_NE(read_bytes(folder() / "report.root"), kPrevious);
+    EXPECT_NE(read_bytes(folder() / "report.html"), kPrevious) << "new histograms beside the old page";
 }
 
 }  // namespace

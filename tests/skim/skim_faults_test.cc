@@ -9,6 +9,8 @@
 
 #include <algorithm>
 #include <csignal>
+#include <cstdlib>
+#include <cstring>
 #include <filesystem>
 #include <fstream>
 #include <iterator>
@@ -162,6 +164,18 @@ TEST_F(SkimFault, OutputThatIsADirectoryIsLeftAlone)
     EXPECT_EQ(read_bytes(output() + "/keep.txt"), "mine");
 }
 
+// Under ThreadSanitizer the copy of the skim reads a copy of the suppressions (a later
+// suppressions= wins), since the user it runs as may not reach the checkout.
+std::string with_readable_suppressions(const fs::path& folder)
+{
+    const char* options = std::getenv("TSAN_OPTIONS");
+    if (!options || !std::strstr(options, "suppressions=")) return {};
+    const fs::path copy = folder / "tsan.supp";
+    fs::copy_file(std::string(SKIM_SOURCE_DIR) + "/tests/tsan.supp", copy);
+    fs::permissions(copy, fs::perms::owner_read | fs::perms::group_read | fs::perms::others_read);
+    return std::string(options) + " suppressions=" + copy.string();
+}
+
 TEST_F(SkimFault, UnwritableFolder)
 {
     write_event_file(input(), {passing_event(1)});
@@ -172,6 +186,7 @@ TEST_F(SkimFault, UnwritableFolder)
     // owner can go (a root user's home is mode 700).
     const bool as_root = ::geteuid() == 0;
     std::string program = skim_program();
+    std::string sanitizer_options;
     if (as_root) {
         const fs::path bin = dir.path() / "bin";
         fs::create_directory(bin);
@@ -183,9 +198,11 @@ TEST_F(SkimFault, UnwritableFolder)
         fs::permissions(input(), fs::perms::owner_read | fs::perms::owner_write | fs::perms::group_read |
                                      fs::perms::others_read);
         program = (bin / "skim").string();
+        sanitizer_options = with_readable_suppressions(bin);
     }
-    const RunResult r = run_program(program, dir.path().string(), [as_root] {
+    const RunResult r = run_program(program, dir.path().string(), [as_root, &sanitizer_options] {
         if (as_root && (::setgroups(0, nullptr) != 0 || ::setgid(65534) != 0 || ::setuid(65534) != 0)) ::_exit(125);
+        if (!sanitizer_options.empty()) ::setenv("TSAN_OPTIONS", sanitizer_options.c_str(), 1);
     });
     fs::permissions(dir.path(), fs::perms::owner_all);
     if (r.exit_status == 125) GTEST_SKIP() << "cannot drop root privileges here";

@@ -618,17 +618,30 @@ void FileWriter::write_closing_records()
 void FileWriter::close()
 {
     if (closed_) return;
+    OutputFile& out = close_uncommitted();
+    try {
+        out.commit();
+    } catch (...) {
+        closed_ = false;  // removed, not closed
+        throw;
+    }
+}
+
+OutputFile& FileWriter::close_uncommitted()
+{
     State& st = *state_;
+    if (closed_) fail(path_, "", "closed already");
     if (!st.out->is_open()) fail(path_, "", "file was discarded after an earlier failure");
     try {
         flush_baskets();
         write_closing_records();
-        st.out->commit();
-        closed_ = true;
+        st.out->finish();
     } catch (...) {
         discard();
         throw;
     }
+    closed_ = true;
+    return *st.out;
 }
 
 }  // namespace rootio

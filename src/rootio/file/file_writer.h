@@ -19,6 +19,8 @@
 
 namespace rootio {
 
+class OutputFile;
+
 // Offsets beyond this need 64-bit fields (ROOT's kStartBigFile).
 inline constexpr int64_t kStartBigFile = 2000000000;
 
@@ -99,6 +101,9 @@ public:
     // Writes the closing records and the header, syncs and closes the file and moves it to
     // its name. Throws on any failure, after which the file is removed.
     void close();
+    // As close(), but the file stays complete under its temporary name, for the caller to
+    // move into place together with others (commit_together); removed if it never is.
+    OutputFile& close_uncommitted();
     bool is_closed() const { return closed_; }
 
     // Testing: skips `bytes` (4 .. 2^31-1) at the end, leaving a sparse hole marked and

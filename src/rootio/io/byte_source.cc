@@ -2,7 +2,7 @@
 
 #include "rootio/format/error.h"
 #include "rootio/io/local_file_source.h"
-#include "rootio/io/xrootd_source.h"
+#include "rootio/io/xrootd_plugin.h"
 
 namespace rootio {
 namespace {
@@ -41,7 +41,7 @@ void ByteSource::read(std::span<const ByteRange> ranges, std::string_view contex
 
 std::unique_ptr<ByteSource> open_byte_source(const std::string& path)
 {
-    if (is_xrootd_url(path)) return XRootDSource::open(path);
+    if (is_xrootd_url(path)) return open_xrootd_source(path);
     return LocalFileSource::open(path);
 }
 

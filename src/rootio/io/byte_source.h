@@ -54,7 +54,7 @@ struct ReadTotals {
 ReadTotals read_totals();
 
 // Opens `path` for reading. A root:// or xroot:// URL is read from its XRootD server
-// (xrootd_source.h). Local files are opened without blocking and must be regular
+// (xrootd_plugin.h). Local files are opened without blocking and must be regular
 // files: a FIFO, device or directory is refused, so nothing can hang in open(). Throws
 // RootError naming `path`.
 std::unique_ptr<ByteSource> open_byte_source(const std::string& path);

@@ -8,23 +8,9 @@
 #include <cstring>
 
 #include "rootio/format/error.h"
+#include "rootio/io/file_kind.h"
 
 namespace rootio {
-
-namespace {
-
-std::string not_regular(mode_t mode)
-{
-    const char* kind = S_ISDIR(mode)    ? "a directory"
-                       : S_ISFIFO(mode) ? "a FIFO"
-                       : S_ISCHR(mode)  ? "a character device"
-                       : S_ISBLK(mode)  ? "a block device"
-                       : S_ISSOCK(mode) ? "a socket"
-                                        : nullptr;
-    return kind ? std::string("is ") + kind + ", not a regular file" : "not a regular file";
-}
-
-}  // namespace
 
 std::unique_ptr<LocalFileSource> LocalFileSource::open(const std::string& path)
 {
@@ -40,7 +26,7 @@ std::unique_ptr<LocalFileSource> LocalFileSource::open(const std::string& path)
     }
     if (!S_ISREG(st.st_mode)) {
         ::close(fd);
-        fail(path, "", not_regular(st.st_mode));
+        fail(path, "", not_a_regular_file(st.st_mode));
     }
     // Regular files never block; clear the flag so reads behave as usual.
     ::fcntl(fd, F_SETFL, ::fcntl(fd, F_GETFL) & ~O_NONBLOCK);

@@ -1,6 +1,7 @@
 #include "rootio/io/output_file.h"
 
 #include <fcntl.h>
+#include <stdio.h>
 #include <limits.h>
 #include <sys/stat.h>
 #include <unistd.h>
@@ -10,6 +11,7 @@
 #include <random>
 
 #include "rootio/format/error.h"
+#include "rootio/io/file_kind.h"
 #include "rootio/io/pending_files.h"
 
 namespace rootio {
@@ -81,11 +83,7 @@ OutputFile::OutputFile(std::string path) : path_(std::move(path))
     struct stat existing {};
     const bool exists = ::stat(target.c_str(), &existing) == 0;
     if ((exists && S_ISDIR(existing.st_mode)) || target.ends_with('/')) fail_sys("cannot create", EISDIR);
-    if (exists && !S_ISREG(existing.st_mode)) {
-        fd_ = above_standard_streams(::open(target.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0666));
-        if (fd_ < 0) fail_sys("cannot create", errno);
-        return;
-    }
+    if (exists && !S_ISREG(existing.st_mode)) fail(path_, "", not_a_regular_file(existing.st_mode));
 
     Place place = split(target);
     final_name_ = std::move(place.name);
@@ -94,6 +92,7 @@ OutputFile::OutputFile(std::string path) : path_(std::move(path))
     std::mt19937_64 random(std::random_device{}() ^ static_cast<uint64_t>(::getpid()));
     for (int attempt = 0; attempt < kNameAttempts && fd_ < 0; ++attempt) {
         temp_name_ = temp_name_for(final_name_, random);
+        temp_path_ = place.folder + "/" + temp_name_;
         // Registered before it exists, so that no signal can leave it behind.
         pending_ticket_ = register_pending_file(folder_fd_, temp_name_);
         fd_ = ::openat(folder_fd_, temp_name_.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0666);
@@ -140,7 +139,7 @@ bool OutputFile::temp_is_ours() const
 void OutputFile::discard() noexcept
 {
     if (folder_fd_ >= 0) {
-        if (fd_ >= 0 && temp_is_ours()) ::unlinkat(folder_fd_, temp_name_.c_str(), 0);
+        if (temp_is_ours()) ::unlinkat(folder_fd_, temp_name_.c_str(), 0);
         forget_pending_file(pending_ticket_);
         pending_ticket_ = -1;
         ::close(folder_fd_);
@@ -150,34 +149,81 @@ void OutputFile::discard() noexcept
     fd_ = -1;
 }
 
-void OutputFile::commit()
+void OutputFile::finish()
 {
+    if (finished_) return;
     if (fd_ < 0) fail(path_, "", "file was discarded after an earlier failure");
-    // A device has nothing to sync (EINVAL); the data must be on disk before the rename.
+    // The data must be on disk before the rename.
     if (::fsync(fd_) != 0 && errno != EINVAL && errno != EROFS) fail_sys("cannot sync", errno);
     // Data written to a file removed (or replaced) under us would be lost silently.
-    if (folder_fd_ >= 0 && !temp_is_ours()) {
+    if (!temp_is_ours()) {
         discard();
         fail(path_, "", "file was removed or replaced while being written");
     }
     const int fd = fd_;
     fd_ = -1;
-    if (::close(fd) != 0) {
-        const int err = errno;
-        if (folder_fd_ >= 0) ::unlinkat(folder_fd_, temp_name_.c_str(), 0);
-        fail_sys("close failed", err);
+    if (::close(fd) != 0) fail_sys("close failed", errno);
+    finished_ = true;
+}
+
+void OutputFile::commit()
+{
+    OutputFile* const self[] = {this};
+    commit_together(self);
+}
+
+int OutputFile::move_into_place()
+{
+    const char* temp = temp_name_.c_str();
+    const char* final_name = final_name_.c_str();
+    // Swapped rather than renamed over, so that the earlier file can still be put back.
+    if (::renameat2(folder_fd_, temp, folder_fd_, final_name, RENAME_EXCHANGE) == 0) {
+        struct stat sb {};
+        if (::fstatat(folder_fd_, temp, &sb, AT_SYMLINK_NOFOLLOW) == 0 && S_ISREG(sb.st_mode)) {
+            replaced_previous_ = true;
+            return 0;
+        }
+        // Something other than a file appeared at the final name meanwhile: it stays.
+        ::renameat2(folder_fd_, temp, folder_fd_, final_name, RENAME_EXCHANGE);
+        return S_ISDIR(sb.st_mode) ? EISDIR : EEXIST;
     }
-    if (folder_fd_ < 0) return;
-    if (::renameat(folder_fd_, temp_name_.c_str(), folder_fd_, final_name_.c_str()) != 0) {
-        const int err = errno;
-        ::unlinkat(folder_fd_, temp_name_.c_str(), 0);
-        fail_sys("cannot move the finished file into place", err);
-    }
+    // ENOENT: nothing there yet; EINVAL: a file system that cannot swap.
+    if (errno != ENOENT && errno != EINVAL) return errno;
+    if (::renameat(folder_fd_, temp, folder_fd_, final_name) != 0) return errno;
+    replaced_previous_ = false;
+    return 0;
+}
+
+void OutputFile::undo_move() noexcept
+{
+    if (replaced_previous_)
+        ::renameat2(folder_fd_, temp_name_.c_str(), folder_fd_, final_name_.c_str(), RENAME_EXCHANGE);
+    else
+        ::renameat(folder_fd_, final_name_.c_str(), folder_fd_, temp_name_.c_str());
+    replaced_previous_ = false;
+}
+
+void OutputFile::settle() noexcept
+{
+    if (replaced_previous_) ::unlinkat(folder_fd_, temp_name_.c_str(), 0);
     forget_pending_file(pending_ticket_);
     pending_ticket_ = -1;
     ::fsync(folder_fd_);  // the rename itself; a folder that cannot be synced is no error
     ::close(folder_fd_);
     folder_fd_ = -1;
+}
+
+void commit_together(std::span<OutputFile* const> files)
+{
+    for (OutputFile* file : files) file->finish();
+    const PendingSignalsHold hold;
+    for (size_t i = 0; i < files.size(); ++i) {
+        if (const int err = files[i]->move_into_place()) {
+            for (size_t j = 0; j < i; ++j) files[j]->undo_move();
+            files[i]->fail_sys("cannot move the finished file into place", err);
+        }
+    }
+    for (OutputFile* file : files) file->settle();
 }
 
 }  // namespace rootio

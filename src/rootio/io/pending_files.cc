@@ -30,12 +30,26 @@ static_assert(std::atomic<int>::is_always_lock_free, "the signal handler reads s
 
 std::array<Slot, kSlots> slots;
 
+// Holds in force, and the first signal that arrived during one (0: none). The handler
+// stores the signal before it looks at the holds and a hold is counted before it looks
+// at the signal, so at least one of the two sees the other.
+std::atomic<int> holds{0};
+std::atomic<int> held_signal{0};
+
 // Async-signal-safe: atomics, unlinkat and _exit only.
-extern "C" void remove_pending_and_exit(int sig)
+[[noreturn]] void remove_pending_and_exit_now(int sig)
 {
     for (Slot& slot : slots)
         if (slot.state.load() == kArmed) ::unlinkat(slot.folder_fd, slot.name, 0);
     ::_exit(128 + sig);
+}
+
+extern "C" void remove_pending_and_exit(int sig)
+{
+    int none = 0;
+    held_signal.compare_exchange_strong(none, sig);
+    if (holds.load() > 0) return;
+    remove_pending_and_exit_now(held_signal.load());
 }
 
 void take_over_default_signals()
@@ -43,6 +57,7 @@ void take_over_default_signals()
     struct sigaction action {};
     action.sa_handler = remove_pending_and_exit;
     sigfillset(&action.sa_mask);  // a second signal must not cut the cleanup short
+    action.sa_flags = SA_RESTART;  // a held signal returns to the interrupted call
     for (const int sig : kFatalSignals) {
         struct sigaction current {};
         if (::sigaction(sig, nullptr, &current) != 0) continue;
@@ -74,6 +89,18 @@ int register_pending_file(int folder_fd, std::string_view name) noexcept
 void forget_pending_file(int ticket) noexcept
 {
     if (ticket >= 0 && ticket < kSlots) slots[static_cast<size_t>(ticket)].state.store(kFree);
+}
+
+PendingSignalsHold::PendingSignalsHold()
+{
+    holds.fetch_add(1);
+    if (const int sig = held_signal.load()) remove_pending_and_exit_now(sig);
+}
+
+PendingSignalsHold::~PendingSignalsHold()
+{
+    if (holds.fetch_sub(1) == 1)
+        if (const int sig = held_signal.load()) remove_pending_and_exit_now(sig);
 }
 
 }  // namespace rootio

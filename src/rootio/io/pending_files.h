@@ -16,4 +16,15 @@ int register_pending_file(int folder_fd, std::string_view name) noexcept;
 // The file was renamed into place or removed: a signal leaves it alone from now on.
 void forget_pending_file(int ticket) noexcept;
 
+// While one exists, those signals wait: one arriving on any thread is acted on (pending
+// files removed, exit 128 + N) when the last hold ends, so that files moved into place
+// together are seen all or none. Creating a hold after such a signal arrived acts on it.
+class PendingSignalsHold {
+public:
+    PendingSignalsHold();
+    ~PendingSignalsHold();
+    PendingSignalsHold(const PendingSignalsHold&) = delete;
+    PendingSignalsHold& operator=(const PendingSignalsHold&) = delete;
+};
+
 }  // namespace rootio

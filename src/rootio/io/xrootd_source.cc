@@ -56,11 +56,6 @@ std::string what_happened(const XrdCl::XRootDStatus& status)
 
 }  // namespace
 
-bool is_xrootd_url(std::string_view name)
-{
-    return name.starts_with("root://") || name.starts_with("xroot://");
-}
-
 void configure_xrootd_client()
 {
     static std::once_flag once;
@@ -134,3 +129,9 @@ void XRootDSource::read_ranges(std::span<const ByteRange> ranges, std::string_vi
 }
 
 }  // namespace rootio
+
+// The plug-in's entry point (xrootd_plugin.h), found by name.
+extern "C" [[gnu::visibility("default")]] rootio::ByteSource* rootio_open_xrootd_source(const std::string& url)
+{
+    return rootio::XRootDSource::open(url).release();
+}

@@ -1,6 +1,7 @@
 #pragma once
 // A file on an XRootD server (root://host[:port]//path), read with the XrdCl client: one
-// request per read call, a vector read when it asks for several ranges.
+// request per read call, a vector read when it asks for several ranges. Built into the
+// plug-in library that xrootd_plugin.h loads, not into the engine.
 //
 // Time-outs are bounded (see configure_xrootd_client); a server that cannot be reached,
 // a file it does not have, and a connection lost mid-run all end in a RootError naming the
@@ -16,9 +17,6 @@ class File;
 }
 
 namespace rootio {
-
-// Whether `name` is a URL this source reads: root:// or xroot://.
-bool is_xrootd_url(std::string_view name);
 
 // The client's time-outs and retries, unless the user set them in the environment
 // (XRD_CONNECTIONWINDOW, XRD_CONNECTIONRETRY, XRD_REQUESTTIMEOUT, XRD_STREAMTIMEOUT,
