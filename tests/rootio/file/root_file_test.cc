@@ -250,3 +250,21 @@ TEST(RootFile, RejectsAKeysListCountLargerThanItsRecord)
     handmade::write(dir / "many.root", bytes);
     EXPECT_THAT(error_of((dir / "many.root").string()), HasSubstr("keys cannot fit"));
 }
+
+// The header's compression setting is inherited by what is written after it (a merge takes
+// the first input's), so one no writer could have stored is damage, named with the file.
+TEST(RootFile, RejectsACompressionSettingNoWriterStores)
+{
+    handmade::TempDir dir;
+    // The small header: magic, version, begin, end, seek-free, nbytes-free, nfree, nbytes-name, units.
+    constexpr size_t kCompressionAt = 4 + 4 + 4 + 4 + 4 + 4 + 4 + 4 + 1;
+    for (const int32_t setting : {9999, 600, -1, INT32_MIN, 505, 0, 599}) {
+        auto bytes = handmade::build({{"TNamed", "h", 1, bytes_of("payload")}});
+        rootio::store_be<int32_t>(bytes.data() + kCompressionAt, setting);
+        const auto path = dir / ("c" + std::to_string(setting) + ".root");
+        handmade::write(path, bytes);
+        const bool known = setting >= 0 && setting < 600;
+        EXPECT_EQ(error_of(path.string()),
+                  known ? "" : path.string() + ": file header: invalid compression setting " + std::to_string(setting));
+    }
+}
