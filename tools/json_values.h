@@ -66,7 +66,9 @@ inline void append_value(std::string& out, rootio::LeafType type, bool is_array,
 // (a stray continuation byte, an overlong form, a surrogate, beyond U+10FFFF, cut short).
 inline size_t utf8_sequence_length(std::string_view text, size_t at)
 {
-    const auto byte = [&](size_t i) { return at + i < text.size() ? static_cast<unsigned char>(text[at + i]) : 0; };
+    const auto byte = [&](size_t i) {
+        return at + i < text.size() ? static_cast<unsigned char>(text[at + i]) : 0;
+    };
     const unsigned char lead = byte(0);
     const auto continues = [&](size_t i, unsigned char lo = 0x80, unsigned char hi = 0xbf) {
         return byte(i) >= lo && byte(i) <= hi;

@@ -183,8 +183,9 @@ void TTree::AddBranchLike(const TBranch& source_branch)
     const rootio::BranchInfo& source = source_branch.GetInfo();
     // The fault lies in the input's tree record, so the input is the file to name.
     if (!source.is_supported())
-        rootio::fail(source_branch.fTree->FileName(), "branch " + rootio::printable(source.name),
-                     "cannot be copied: " + rootio::printable(source.unsupported, rootio::kErrorMessageLimit));
+        rootio::fail(
+            source_branch.fTree->FileName(), "branch " + rootio::printable(source.name),
+            "cannot be copied: " + rootio::printable(source.unsupported, rootio::kErrorMessageLimit));
     const int index = fWriter->add_branch(source);
     fBranches.Add(new TBranch(this, index, source.name.c_str(), source.title.c_str()));
 }
@@ -277,8 +278,8 @@ Int_t TTree::Fill()
         // The bytes are the input's, as read: name where they came from.
         const TBranch* source = static_cast<TBranch*>(fBranches.UncheckedAt(e.branch()))->fAddressSource;
         rootio::fail(source->fTree->FileName(), "entry " + std::to_string(source->fReadEntry),
-                     "branch " + rootio::printable(source->GetName()) + ": " + e.reason() + " (not copied into " +
-                         FileName() + ")");
+                     "branch " + rootio::printable(source->GetName()) + ": " + e.reason() +
+                         " (not copied into " + FileName() + ")");
     }
     return nbytes;
 }

@@ -33,10 +33,12 @@ std::string type_of(const rootio::BranchInfo& branch)
 void check_reader_branches(const std::string& file_name, const TObjArray& branches)
 {
     for (const char* wanted : Heron::branch_names()) {
-        const bool found = std::any_of(branches.begin(), branches.end(),
-                                       [&](const TObject* branch) { return std::strcmp(branch->GetName(), wanted) == 0; });
+        const bool found = std::any_of(branches.begin(), branches.end(), [&](const TObject* branch) {
+            return std::strcmp(branch->GetName(), wanted) == 0;
+        });
         if (!found)
-            rootio::fail(file_name, "", std::string("branch ") + wanted + " is missing (the event reader needs it)");
+            rootio::fail(file_name, "",
+                         std::string("branch ") + wanted + " is missing (the event reader needs it)");
     }
 }
 

@@ -240,8 +240,8 @@ void TreeWriter::fill()
             buf.given = false;
         }
         const BranchInfo& b = st.info.branches[i];
-        throw EntryRejected(st.file->path() + ": tree " + printable(st.info.name) + ": branch " + printable(b.name) +
-                                ": entry " + std::to_string(entry) + ": " + what,
+        throw EntryRejected(st.file->path() + ": tree " + printable(st.info.name) + ": branch " +
+                                printable(b.name) + ": entry " + std::to_string(entry) + ": " + what,
                             static_cast<int>(i), what);
     };
 
