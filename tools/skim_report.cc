@@ -32,6 +32,7 @@
 #include "TFile.h"
 #include "TTree.h"
 #include "command_line.h"
+#include "input_check.h"
 #include "input_list.h"
 #include "report_page.h"
 #include "rootio/format/error.h"
@@ -134,8 +135,12 @@ int main(int argc, char** argv)
     const std::string html_path = options.prefix + ".html";
     try {
         // Everything the run needs is checked before the event loop: each input holds the
-        // tree, and the page's script is there.
-        for (const std::string& input : options.inputs) TFile(input.c_str()).Get("Events");
+        // tree with every branch the selection's reader needs, and the page's script is there.
+        for (const std::string& input : options.inputs) {
+            TFile file(input.c_str());
+            auto* tree = static_cast<TTree*>(file.Get("Events"));
+            skim::check_reader_branches(input, *tree->GetListOfBranches());
+        }
         const std::string jsroot_path = jsroot_script_path();
         if (!std::filesystem::is_regular_file(jsroot_path))
             throw std::runtime_error(jsroot_path +

@@ -4,6 +4,8 @@
 //                                    (TREE may be a path: DIR/TREE)
 // treedump FILE TREE --json [--first N] [--count M] [--branch NAME]...
 //                                    one JSON object per entry
+// Names taken from the file are shown as error messages show them (\xNN for any byte that
+// is not printable ASCII); JSON keys as json_values.h writes names.
 #include <algorithm>
 #include <charconv>
 #include <cstdio>
@@ -13,8 +15,9 @@
 
 #include "cli/program.h"
 #include "json_values.h"
-#include "rootio/tree/branch_reader.h"
 #include "rootio/file/root_file.h"
+#include "rootio/format/printable.h"
+#include "rootio/tree/branch_reader.h"
 #include "rootio/tree/tree_reader.h"
 
 namespace {
@@ -80,24 +83,30 @@ Options parse_args(int argc, char** argv)
     return o;
 }
 
+// A name from the file, whole (a listing cuts nothing) and escaped.
+std::string shown(std::string_view name)
+{
+    return rootio::printable(name, std::string_view::npos);
+}
+
 void list_keys(const rootio::RootFile& file)
 {
     for (const rootio::PathKey& k : file.all_keys())
-        std::cout << k.path << ' ' << k.key.class_name << ' ' << k.key.cycle << '\n';
+        std::cout << shown(k.path) << ' ' << shown(k.key.class_name) << ' ' << k.key.cycle << '\n';
 }
 
 void list_branches(const rootio::TreeInfo& tree)
 {
     std::cout << "entries " << tree.entries << '\n';
     for (const rootio::BranchInfo& b : tree.branches) {
-        std::cout << b.name << ' ';
+        std::cout << shown(b.name) << ' ';
         if (!b.is_supported()) {
-            std::cout << "unsupported: " << b.unsupported << '\n';
+            std::cout << "unsupported: " << shown(b.unsupported) << '\n';
             continue;
         }
         std::cout << rootio::leaf_type_letter(b.leaf.type) << ' ';
         if (b.count_branch >= 0)
-            std::cout << tree.branches[static_cast<size_t>(b.count_branch)].name;
+            std::cout << shown(tree.branches[static_cast<size_t>(b.count_branch)].name);
         else
             std::cout << '-';
         if (b.leaf.len > 1) std::cout << " [" << b.leaf.len << ']';
@@ -124,7 +133,8 @@ void dump_json(const rootio::RootFile& file, const rootio::TreeInfo& tree, const
     for (int i : selected) readers.emplace_back(file, tree, i);
 
     const int64_t first = std::min(o.first, tree.entries);
-    const int64_t end = o.count < 0 ? tree.entries : std::min(tree.entries, first + o.count);
+    // Compared as what is left, so that no count, however large, overflows first + count.
+    const int64_t end = o.count < 0 || o.count > tree.entries - first ? tree.entries : first + o.count;
     std::string line;
     for (int64_t entry = first; entry < end; ++entry) {
         line.clear();

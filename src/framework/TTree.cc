@@ -178,11 +178,14 @@ Int_t TTree::GetEntry(Long64_t entry, Int_t getall)
     return nbytes;
 }
 
-void TTree::AddBranchLike(const rootio::BranchInfo& source)
+void TTree::AddBranchLike(const TBranch& source_branch)
 {
+    const rootio::BranchInfo& source = source_branch.GetInfo();
+    // The fault lies in the input's tree record, so the input is the file to name.
     if (!source.is_supported())
-        rootio::fail(FileName(), "branch " + rootio::printable(source.name),
-                     "cannot be copied: " + rootio::printable(source.unsupported, rootio::kErrorMessageLimit));
+        rootio::fail(
+            source_branch.fTree->FileName(), "branch " + rootio::printable(source.name),
+            "cannot be copied: " + rootio::printable(source.unsupported, rootio::kErrorMessageLimit));
     const int index = fWriter->add_branch(source);
     fBranches.Add(new TBranch(this, index, source.name.c_str(), source.title.c_str()));
 }
@@ -197,7 +200,7 @@ TTree* TTree::CloneTree(Long64_t nentries, Option_t* option)
     try {
         for (TObject* obj : fBranches) {
             auto* branch = static_cast<TBranch*>(obj);
-            if (!branch->TestBit(TBranch::kDoNotProcess)) clone->AddBranchLike(branch->GetInfo());
+            if (!branch->TestBit(TBranch::kDoNotProcess)) clone->AddBranchLike(*branch);
         }
         if (!IsOutput() && fInfo.auto_flush > 0) clone->fWriter->set_auto_flush(fInfo.auto_flush);
         CopyAddresses(clone);
@@ -253,9 +256,13 @@ Int_t TTree::Fill()
     for (Int_t i = 0; i < fBranches.GetEntries(); ++i) {
         const auto* branch = static_cast<TBranch*>(fBranches.UncheckedAt(i));
         const TBranch* source = branch->fAddressSource;
-        if (!source || source->fReadEntry < 0)
+        if (!source)
             rootio::fail(FileName(), std::string("TTree ") + GetName(),
-                         std::string("branch ") + branch->GetName() + " has no input entry to copy");
+                         std::string("branch ") + branch->GetName() + " has no input branch to copy from");
+        if (source->fReadEntry < 0)
+            rootio::fail(source->fTree->FileName(), std::string("TTree ") + source->fTree->GetName(),
+                         std::string("branch ") + branch->GetName() + " has no input entry to copy into " +
+                             FileName());
         if (i == 0) entry = source->fReadEntry;
         else if (source->fReadEntry != entry)
             rootio::fail(FileName(), std::string("TTree ") + GetName(),
@@ -265,7 +272,15 @@ Int_t TTree::Fill()
         fWriter->set_entry_bytes(i, source->fEntryBytes);
         nbytes += static_cast<Int_t>(source->fEntryBytes.size());
     }
-    fWriter->fill();
+    try {
+        fWriter->fill();
+    } catch (const rootio::EntryRejected& e) {
+        // The bytes are the input's, as read: name where they came from.
+        const TBranch* source = static_cast<TBranch*>(fBranches.UncheckedAt(e.branch()))->fAddressSource;
+        rootio::fail(source->fTree->FileName(), "entry " + std::to_string(source->fReadEntry),
+                     "branch " + rootio::printable(source->GetName()) + ": " + e.reason() +
+                         " (not copied into " + FileName() + ")");
+    }
     return nbytes;
 }
 

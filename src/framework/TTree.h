@@ -78,7 +78,7 @@ private:
 
     bool IsOutput() const { return fWriter != nullptr; }
     const char* FileName() const;
-    void AddBranchLike(const rootio::BranchInfo& source);
+    void AddBranchLike(const TBranch& source);
     void WriteToFile();
     void RefreshActive();
     void PrepareCachedEntry(Long64_t entry);

@@ -39,45 +39,62 @@ std::string file_of(const TTree* tree)
 
 }  // namespace
 
+template <class Self, class Visit>
+void Heron::for_each_field(Self& self, Visit&& visit)
+{
+    visit(self.run_);
+    visit(self.luminosityBlock_);
+    visit(self.event_);
+    visit(self.MET_pt_);
+    visit(self.MET_phi_);
+    visit(self.nElectron_);
+    visit(self.Electron_pt_);
+    visit(self.Electron_eta_);
+    visit(self.Electron_phi_);
+    visit(self.Electron_mass_);
+    visit(self.Electron_deltaEtaSC_);
+    visit(self.Electron_dz_);
+    visit(self.Electron_dxy_);
+    visit(self.Electron_cutBased_);
+    visit(self.nMuon_);
+    visit(self.Muon_pt_);
+    visit(self.Muon_eta_);
+    visit(self.Muon_phi_);
+    visit(self.Muon_mass_);
+    visit(self.Muon_pfRelIso04_all_);
+    visit(self.Muon_tightId_);
+    visit(self.nJet_);
+    visit(self.Jet_pt_);
+    visit(self.Jet_eta_);
+    visit(self.Jet_phi_);
+    visit(self.Jet_mass_);
+    visit(self.nFatJet_);
+    visit(self.FatJet_pt_);
+    visit(self.FatJet_eta_);
+    visit(self.FatJet_phi_);
+    visit(self.FatJet_mass_);
+    visit(self.FatJet_msoftdrop_);
+    visit(self.FatJet_particleNetMD_Xbb_);
+    visit(self.FatJet_particleNetMD_QCD_);
+}
+
 void Heron::Init(TTree* tree)
 {
     tree_ = tree;
     entry_ = 0;
     ++stamp_;
-    bind(run_);
-    bind(luminosityBlock_);
-    bind(event_);
-    bind(MET_pt_);
-    bind(MET_phi_);
-    bind(nElectron_);
-    bind(Electron_pt_);
-    bind(Electron_eta_);
-    bind(Electron_phi_);
-    bind(Electron_mass_);
-    bind(Electron_deltaEtaSC_);
-    bind(Electron_dz_);
-    bind(Electron_dxy_);
-    bind(Electron_cutBased_);
-    bind(nMuon_);
-    bind(Muon_pt_);
-    bind(Muon_eta_);
-    bind(Muon_phi_);
-    bind(Muon_mass_);
-    bind(Muon_pfRelIso04_all_);
-    bind(Muon_tightId_);
-    bind(nJet_);
-    bind(Jet_pt_);
-    bind(Jet_eta_);
-    bind(Jet_phi_);
-    bind(Jet_mass_);
-    bind(nFatJet_);
-    bind(FatJet_pt_);
-    bind(FatJet_eta_);
-    bind(FatJet_phi_);
-    bind(FatJet_mass_);
-    bind(FatJet_msoftdrop_);
-    bind(FatJet_particleNetMD_Xbb_);
-    bind(FatJet_particleNetMD_QCD_);
+    for_each_field(*this, [this](auto& field) { bind(field); });
+}
+
+const std::vector<const char*>& Heron::branch_names()
+{
+    static const std::vector<const char*> names = [] {
+        std::vector<const char*> out;
+        const Heron reader;
+        for_each_field(reader, [&out](const auto& field) { out.push_back(field.name); });
+        return out;
+    }();
+    return names;
 }
 
 void Heron::GetEntry(unsigned int index)

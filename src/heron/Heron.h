@@ -67,6 +67,10 @@ public:
     const std::vector<float>& FatJet_particleNetMD_QCD();
     const std::vector<LorentzVector>& FatJet_p4();
 
+    // Every branch the reader reads, each once, in no particular order: what an input must
+    // hold for the selection to run on it to the end.
+    static const std::vector<const char*>& branch_names();
+
     // Since the reader was made: accessor calls answered from the current entry's cache /
     // branch reads (one per branch and entry).
     uint64_t cached_reads() const { return n_cached_; }
@@ -95,6 +99,10 @@ private:
                                          const std::vector<float>& phi, const std::vector<float>& mass);
     template <class T>
     void bind(Field<T>& f);
+    // Calls `visit` on every field: the one list of the reader's branches, through which
+    // Init binds them and branch_names() names them, so the two cannot disagree.
+    template <class Self, class Visit>
+    static void for_each_field(Self& self, Visit&& visit);
     [[noreturn]] void missing(const char* name) const;
     void check_type(const TBranch& branch, const char* name, rootio::LeafType expected) const;
 

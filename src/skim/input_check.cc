@@ -1,10 +1,13 @@
 #include "input_check.h"
 
+#include <algorithm>
+#include <cstring>
 #include <string>
 #include <string_view>
 #include <unordered_map>
 #include <vector>
 
+#include "Heron.h"
 #include "TBranch.h"
 #include "TChain.h"
 #include "TChainElement.h"
@@ -27,11 +30,24 @@ std::string type_of(const rootio::BranchInfo& branch)
 
 }  // namespace
 
+void check_reader_branches(const std::string& file_name, const TObjArray& branches)
+{
+    for (const char* wanted : Heron::branch_names()) {
+        const bool found = std::any_of(branches.begin(), branches.end(), [&](const TObject* branch) {
+            return std::strcmp(branch->GetName(), wanted) == 0;
+        });
+        if (!found)
+            rootio::fail(file_name, "",
+                         std::string("branch ") + wanted + " is missing (the event reader needs it)");
+    }
+}
+
 void check_chain_inputs(TChain& chain)
 {
     TObjArray* first_branches = chain.GetListOfBranches();  // opens the first file
     auto* elements = chain.GetListOfFiles();
     const std::string first_name = rootio::printable(elements->UncheckedAt(0)->GetTitle());
+    check_reader_branches(elements->UncheckedAt(0)->GetTitle(), *first_branches);
     std::vector<const rootio::BranchInfo*> kept;
     for (TObject* obj : *first_branches) {
         const auto* branch = static_cast<const TBranch*>(obj);
@@ -63,6 +79,7 @@ void check_chain_inputs(TChain& chain)
                                      rootio::printable(type_of(*found->second)) + " here but " +
                                      rootio::printable(type_of(*want)) + " in " + first_name);
             }
+            check_reader_branches(name, *tree->GetListOfBranches());
             element->SetNumberEntries(tree->GetEntries());
         } catch (...) {
             gDirectory = current;

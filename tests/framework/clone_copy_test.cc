@@ -4,6 +4,8 @@
 #include <gtest/gtest.h>
 
 #include <filesystem>
+#include <fstream>
+#include <iterator>
 #include <memory>
 #include <string>
 #include <vector>
@@ -12,6 +14,7 @@
 #include "TTree.h"
 #include "framework/scratch_dir.h"
 #include "framework/tree_files.h"
+#include "rootio/format/bytes.h"
 #include "rootio/tree/branch_reader.h"
 #include "rootio/format/error.h"
 #include "rootio/file/root_file.h"
@@ -182,6 +185,59 @@ TEST_F(CloneTree, EntryIsCopiedOnlyWhenEveryBranchHoldsTheSameEntry)
     tree->GetEntry(10);
     tree->GetBranch("MET_pt")->GetEntry(11);  // one branch moved on alone
     EXPECT_THROW(clone->Fill(), rootio::RootError);
+}
+
+// A fault in what an input holds is reported against that input (and the entry), not the
+// output it was being copied into. The input is stored uncompressed, so a case can bend it.
+TEST_F(CloneTree, AnInconsistentInputIsNamedNotTheOutput)
+{
+    const std::string bad = dir.file("bad.root");
+    {
+        rootio::FileWriter file(bad, 0);
+        rootio::TreeWriter tree(file, "t", "");
+        tree.set_value(tree.add_branch("n", rootio::LeafType::UInt32), uint32_t{2});
+        tree.set_values<float>(tree.add_branch("x", rootio::LeafType::Float, "n"), std::vector<float>{1, 2});
+        tree.set_values<float>(tree.add_branch("fa", rootio::LeafType::Float, {}, 3),
+                               std::vector<float>{1, 2, 3});
+        tree.fill();
+        tree.write();
+        file.close();
+    }
+    // Each case sets the 32 bits `skip` bytes after `after`, on top of the cases before it:
+    // entry 0 of n, past its basket's header, raised to 3 while x stores 2; then fa's leaf
+    // length made -3.
+    const struct {
+        std::string after;
+        size_t skip;
+        int32_t value;
+        std::string error;  // after the input's path
+    } cases[] = {
+        {"", 0, 0, ": TTree t: branch n has no input entry to copy into " + output()},
+        {"\x07TBasket\x01n\x01t", 19, 3,
+         ": entry 0: branch x: 2 elements given, but n = 3 elements expected (not copied into " + output() +
+             ")"},
+        {"\2fa\5fa[3]", 0, -3, ": branch fa: cannot be copied: leaf length -3"},
+    };
+    for (const auto& c : cases) {
+        std::ifstream in_bytes(bad, std::ios::binary);
+        std::string bytes((std::istreambuf_iterator<char>(in_bytes)), {});
+        if (const size_t at = bytes.find(c.after); !c.after.empty() && at != std::string::npos)
+            rootio::store_be<int32_t>(reinterpret_cast<uint8_t*>(bytes.data() + at + c.after.size() + c.skip),
+                                      c.value);
+        std::ofstream(bad, std::ios::binary) << bytes;
+        TFile in(bad.c_str());
+        auto* tree = static_cast<TTree*>(in.Get("t"));
+        TFile out(output().c_str(), "RECREATE");
+        std::string error;
+        try {
+            TTree* clone = tree->CloneTree(0);
+            if (!c.after.empty()) tree->GetEntry(0);
+            clone->Fill();
+        } catch (const rootio::RootError& e) {
+            error = e.what();
+        }
+        EXPECT_EQ(error, bad + c.error);
+    }
 }
 
 // A file written by the framework itself (baskets embedded in the tree record, ~950

@@ -123,20 +123,24 @@ TEST_F(SkimFault, InputWithoutEventsTree)
     EXPECT_EQ(r.out, "");
 }
 
-TEST_F(SkimFault, MissingSelectionBranchIsNamedAtTheFirstEntryThatReadsIt)
+// A branch the selection reads is asked of every input before anything is read or written,
+// even when no event would reach the cut that reads it: here none has a lepton, so without
+// the check both programs would read every entry and never miss the fat-jet branch.
+TEST_F(SkimFault, MissingSelectionBranchIsRefusedBeforeTheRun)
 {
-    // Entries 0 and 1 pass (copied and printed); entry 2 has no leptons, so its muon loop
-    // is the first to read Muon_pfRelIso04_all: entry 3 has a muon with tight id.
     FileOptions opt;
-    opt.omit_branch = "Muon_pfRelIso04_all";
-    Event no_leptons = passing_event(3);
+    opt.omit_branch = "FatJet_msoftdrop";
+    Event no_leptons = passing_event(1);
     no_leptons.electrons.clear();
-    Event with_muon = passing_event(4);
-    with_muon.muons = {Muon{}};
-    write_event_file(input(), {passing_event(1), passing_event(2), no_leptons, with_muon}, opt);
-    const RunResult r = run();
-    expect_failed_with(r, "skim: example_RunIISummer20UL18.root: entry 3: branch Muon_pfRelIso04_all is not in tree Events");
-    EXPECT_EQ(r.out, std::string(kEventLines) + kEventLines);
+    write_event_file(input(), {no_leptons, no_leptons}, opt);
+    const std::string line = ": example_RunIISummer20UL18.root: branch FatJet_msoftdrop is missing (the event reader needs it)";
+    for (const std::string program : {"skim", "skim-report"}) {
+        SCOPED_TRACE(program);
+        const RunResult r = run_program(std::string(SKIM_BUILD_DIR) + "/" + program, dir.path().string());
+        expect_failed_with(r, program + line);
+        EXPECT_EQ(r.out, "");
+        EXPECT_FALSE(fs::exists(dir.file("report.root")));
+    }
 }
 
 TEST_F(SkimFault, CountAboveTheStoredArrayEndsTheRunAtThatEntry)

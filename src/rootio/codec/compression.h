@@ -31,6 +31,14 @@ inline constexpr size_t kMaxRawKeyObject = 256;
 
 enum class Algorithm : int { Inherit = 0, Zlib = 1, Lzma = 2, OldDeflate = 3, Lz4 = 4, Zstd = 5 };
 
+// Whether `setting` is one ROOT can have written: a known algorithm and a level of 0 to 99.
+// A file's header setting is inherited by whatever is written after it, so one outside
+// this range is damage, not a choice.
+inline bool is_known_setting(int64_t setting)
+{
+    return setting >= 0 && setting / 100 <= static_cast<int>(Algorithm::Zstd);
+}
+
 // Decodes any sequence of ZL/XZ/L4/ZS/CS blocks. Keeps its codec contexts between calls:
 // a fresh LZMA decoder costs more than decoding a small basket. One per thread.
 class Decompressor {

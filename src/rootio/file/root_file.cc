@@ -160,6 +160,8 @@ public:
                                std::to_string(f.size_));
         if (begin < 64 || begin >= f.size_)
             fail(path, "file header", "first record at " + std::to_string(begin) + " lies outside the file");
+        if (!is_known_setting(f.compression_))
+            fail(path, "file header", "invalid compression setting " + std::to_string(f.compression_));
 
         // Top directory record: key, then name and title, then the directory data.
         const KeyHeader top = read_record_key(f, begin, "top directory");

@@ -239,7 +239,10 @@ void TreeWriter::fill()
             buf.data.resize(buf.entry_start);
             buf.given = false;
         }
-        st.fail_branch(st.info.branches[i], "entry " + std::to_string(entry) + ": " + what);
+        const BranchInfo& b = st.info.branches[i];
+        throw EntryRejected(st.file->path() + ": tree " + printable(st.info.name) + ": branch " +
+                                printable(b.name) + ": entry " + std::to_string(entry) + ": " + what,
+                            static_cast<int>(i), what);
     };
 
     for (size_t i = 0; i < st.buffers.size(); ++i) {

@@ -9,14 +9,34 @@
 #include <memory>
 #include <span>
 #include <string>
+#include <string_view>
+#include <utility>
 #include <vector>
 
 #include "rootio/format/bytes.h"
+#include "rootio/format/error.h"
 #include "rootio/codec/compression.h"
 #include "rootio/file/file_writer.h"
 #include "rootio/tree/tree_model.h"
 
 namespace rootio {
+
+// What fill() throws for an entry whose bytes do not fit a branch (too few or too many, a
+// count that disagrees): which branch and why, so that a caller copying entries can name
+// the input they came from. what() names the output file, as every writer error does.
+class EntryRejected : public RootError {
+public:
+    EntryRejected(std::string_view message, int branch, std::string reason)
+        : RootError(message), branch_(branch), reason_(std::move(reason))
+    {
+    }
+    int branch() const { return branch_; }
+    const std::string& reason() const { return reason_; }
+
+private:
+    int branch_;
+    std::string reason_;
+};
 
 class TreeWriter {
 public:
@@ -60,7 +80,8 @@ public:
     }
 
     // Ends the entry. Every branch must have been given its bytes, and each array's length
-    // must agree with its count branch's value and fixed length; otherwise RootError.
+    // must agree with its count branch's value and fixed length; otherwise EntryRejected,
+    // and the writer is as it was before the entry.
     void fill();
     int64_t entries() const;
 

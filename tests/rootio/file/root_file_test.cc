@@ -250,3 +250,21 @@ TEST(RootFile, RejectsAKeysListCountLargerThanItsRecord)
     handmade::write(dir / "many.root", bytes);
     EXPECT_THAT(error_of((dir / "many.root").string()), HasSubstr("keys cannot fit"));
 }
+
+// The header's compression setting is inherited by what is written after it (a merge takes
+// the first input's), so one no writer could have stored is damage, named with the file.
+TEST(RootFile, RejectsACompressionSettingNoWriterStores)
+{
+    handmade::TempDir dir;
+    // At 33 in the small header: after magic, version, begin, end, seek-free, nbytes-free,
+    // nfree, nbytes-name and units.
+    for (const int32_t setting : {9999, 600, -1, INT32_MIN, 505, 0, 599}) {
+        auto bytes = handmade::build({{"TNamed", "h", 1, bytes_of("payload")}});
+        rootio::store_be<int32_t>(bytes.data() + 33, setting);
+        const std::string path = (dir / ("c" + std::to_string(setting) + ".root")).string();
+        handmade::write(path, bytes);
+        const std::string refused =
+            path + ": file header: invalid compression setting " + std::to_string(setting);
+        EXPECT_EQ(error_of(path), setting >= 0 && setting < 600 ? "" : refused);
+    }
+}

@@ -144,6 +144,9 @@ TEST(Treedump, JsonSelectsEntriesAndBranches)
     // is printed once.
     r = treedump({file, "sample", "--json", "--first", "29", "--count", "5", "--branch", "i4", "--branch", "i4"});
     EXPECT_EQ(r.out, "{\"i4\":14}\n");
+    // A count up to the largest number is no overflow: it runs to the end.
+    r = treedump({file, "sample", "--json", "--first", "29", "--count", "9223372036854775807", "--branch", "i4"});
+    EXPECT_EQ(r.out, "{\"i4\":14}\n");
     r = treedump({file, "sample", "--json", "--first", "30", "--branch", "i4"});
     EXPECT_EQ(r.exit_code, 0);
     EXPECT_EQ(r.out, "");
@@ -230,4 +233,41 @@ TEST(Treedump, FailsWhenTheOutputCannotBeWritten)
     EXPECT_NE(r.exit_code, 0);
     EXPECT_THAT(r.err, StartsWith("treedump: standard output: write error"));
     EXPECT_EQ(std::count(r.err.begin(), r.err.end(), '\n'), 1) << r.err;
+}
+
+// Names from the file reach the terminal escaped in every listing, as in error messages;
+// JSON keys stay valid JSON and read back exactly (the scheme is in the README).
+TEST(Treedump, ListingsShowNamesFromTheFileEscaped)
+{
+    handmade::TempDir dir;
+    const std::string path = (dir / "names.root").string();
+    {
+        rootio::FileWriter file(path, 0);
+        rootio::TreeWriter tree(file, "t", "");
+        tree.set_value(tree.add_branch("n\x07", LeafType::UInt32), uint32_t{1});
+        tree.set_value(tree.add_branch("a\x1b", LeafType::Float, "n\x07"), 1.5f);
+        for (const std::string name : {"e\x1b[2J", "b\xff\xc3", "\xc3\xa9", "q\"\\", "c\xc2\x9b\x7f"})
+            tree.set_value(tree.add_branch(name, LeafType::Int32), int32_t{7});
+        tree.fill();
+        tree.write();
+        file.write_object("T\x1b[2J", "k\x1b", "", [](rootio::ByteWriter&, int) {});
+        file.close();
+    }
+    const struct {
+        std::vector<std::string> args;
+        std::string out;
+    } cases[] = {
+        {{path}, "t TTree 1\nk\\x1b T\\x1b[2J 1\n"},
+        {{path, "t"},
+         "entries 1\nn\\x07 i -\na\\x1b F n\\x07\ne\\x1b[2J I -\nb\\xff\\xc3 I -\n\\xc3\\xa9 I -\nq\"\\ I -\n"
+         "c\\xc2\\x9b\\x7f I -\n"},
+        {{path, "t", "--json"},
+         "{\"n\\u0007\":1,\"a\\u001b\":[1.5],\"e\\u001b[2J\":7,\"b\\\\xff\\\\xc3\":7,\"\xc3\xa9\":7,"
+         "\"q\\\"\\\\x5c\":7,\"c\\u009b\\u007f\":7}\n"},
+    };
+    for (const auto& c : cases) {
+        const Outcome r = treedump(c.args);
+        EXPECT_EQ(r.exit_code, 0) << r.err;
+        EXPECT_EQ(r.out, c.out);
+    }
 }
