@@ -91,7 +91,9 @@ const std::vector<const char*>& Heron::branch_names()
     static const std::vector<const char*> names = [] {
         std::vector<const char*> out;
         const Heron reader;
-        for_each_field(reader, [&out](const auto& field) { out.push_back(field.name); });
+        for_each_field(reader, [&out](const auto& field) {
+            if (field.selection_reads) out.push_back(field.name);
+        });
         return out;
     }();
     return names;

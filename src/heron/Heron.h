@@ -67,8 +67,10 @@ public:
     const std::vector<float>& FatJet_particleNetMD_QCD();
     const std::vector<LorentzVector>& FatJet_p4();
 
-    // Every branch the reader reads, each once, in no particular order: what an input must
-    // hold for the selection to run on it to the end.
+    // Every branch the selection reads through the reader, each once, in no particular
+    // order: what an input must hold for the selection to run on it to the end. The
+    // reader's other fields (run, luminosityBlock, event, MET_phi) are read only when asked
+    // for, so an input without them is not refused.
     static const std::vector<const char*>& branch_names();
 
     // Since the reader was made: accessor calls answered from the current entry's cache /
@@ -81,6 +83,7 @@ private:
     template <class T>
     struct Field {
         const char* name;
+        bool selection_reads = true;
         TBranch* branch = nullptr;
         uint64_t loaded = 0;
         T value{};
@@ -112,11 +115,11 @@ private:
     uint64_t n_cached_ = 0;
     uint64_t n_read_ = 0;
 
-    Field<UInt_t> run_{"run"};
-    Field<UInt_t> luminosityBlock_{"luminosityBlock"};
-    Field<ULong64_t> event_{"event"};
+    Field<UInt_t> run_{"run", false};
+    Field<UInt_t> luminosityBlock_{"luminosityBlock", false};
+    Field<ULong64_t> event_{"event", false};
     Field<float> MET_pt_{"MET_pt"};
-    Field<float> MET_phi_{"MET_phi"};
+    Field<float> MET_phi_{"MET_phi", false};
 
     Field<UInt_t> nElectron_{"nElectron"};
     Field<std::vector<float>> Electron_pt_{"Electron_pt"};

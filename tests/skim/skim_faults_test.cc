@@ -143,6 +143,18 @@ TEST_F(SkimFault, MissingSelectionBranchIsRefusedBeforeTheRun)
     }
 }
 
+// The reader also knows branches the selection never reads (MET_phi, run, event): an input
+// without one is skimmed, not refused.
+TEST_F(SkimFault, ABranchOnlyTheReaderKnowsMayBeMissing)
+{
+    FileOptions opt;
+    opt.omit_branch = "MET_phi";
+    write_event_file(input(), {passing_event(1)}, opt);
+    const RunResult r = run();
+    EXPECT_EQ(r.exit_status, 0) << r.err;
+    EXPECT_EQ(r.out, std::string(kEventLines) + "\n");  // the bar's closing newline
+}
+
 TEST_F(SkimFault, CountAboveTheStoredArrayEndsTheRunAtThatEntry)
 {
     FileOptions opt;
