@@ -9,6 +9,7 @@
 #include <string>
 #include <string_view>
 
+#include "rootio/format/bytes.h"
 #include "rootio/format/error.h"
 #include "rootio/ntuple/format_constants.h"
 
@@ -24,7 +25,7 @@ inline T load_le(const uint8_t* p)
         using U = std::conditional_t<sizeof(T) == 2, uint16_t, std::conditional_t<sizeof(T) == 4, uint32_t, uint64_t>>;
         U u;
         std::memcpy(&u, p, sizeof(U));
-        u = std::byteswap(u);
+        u = rootio::bswap(u);
         std::memcpy(&v, &u, sizeof(T));
     }
     return v;
