@@ -151,7 +151,7 @@ inline std::vector<uint8_t> build_ntuple_file(const Ntuple& n, const std::string
         }
         Le h;
         h.put<uint64_t>(n.feature_flags);
-        h.str(name), h.str(""), h.str("handmade");
+        h.str(name), h.str(""), h.str("ntuple-writer");
         schema(h, n);
         const std::vector<uint8_t> header = envelope(EnvelopeType::Header, h.b);
         const uint64_t header_at = base + blob.b.size();
