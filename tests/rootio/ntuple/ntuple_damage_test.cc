@@ -101,6 +101,8 @@ std::vector<Damage> damages()
          [](Ntuple& n) { n.columns[2].type = CT::Real32Quant; }, none_b, {"Real32Quant", "without a valid value range"}},
         {"subfield before its parent", [](Ntuple& n) { n.fields[1].parent = 2; }, none_b,
          {"field 1 comes before its parent 2"}},
+        {"absurd entry count", [](Ntuple& n) { n.entries = uint64_t{1} << 50; }, none_b,
+         {"claims 1125899906842624 entries"}},
         {"column of a missing field", [](Ntuple& n) { n.columns[0].field = 7; }, none_b,
          {"column 0 belongs to missing field 7"}},
     };
