@@ -53,6 +53,7 @@ struct Ntuple {
     bool large_locators = false;       // the page locators as large ones
     int64_t page_offset_shift = 0;     // added to every page locator's offset
     uint32_t page_elements_extra = 0;  // added to every page descriptor's element count
+    size_t extension_fields = 0;       // the last ones, with their columns (listed last), in the footer
 };
 
 // Little-endian serialization with the format's frames.
@@ -100,10 +101,19 @@ inline std::vector<uint8_t> envelope(rootio::ntuple::EnvelopeType type, const st
     return e.b;
 }
 
-inline void schema(Le& s, const Ntuple& n)
+// The header's fields and columns, or (extension) the last extension_fields fields and
+// their columns, for the footer's schema extension.
+inline void schema(Le& s, const Ntuple& n, bool extension)
 {
-    size_t list = s.open_list(static_cast<uint32_t>(n.fields.size()));
-    for (const NField& f : n.fields) {
+    const size_t split = n.fields.size() - n.extension_fields;
+    // A column of a missing field stays in the header.
+    auto mine = [&](size_t field) { return (field >= split && field < n.fields.size()) == extension; };
+    size_t count = 0;
+    for (size_t i = 0; i < n.fields.size(); ++i) count += mine(i);
+    size_t list = s.open_list(static_cast<uint32_t>(count));
+    for (size_t i = 0; i < n.fields.size(); ++i) {
+        if (!mine(i)) continue;
+        const NField& f = n.fields[i];
         const size_t rec = s.open_record();
         s.put<uint32_t>(0), s.put<uint32_t>(0), s.put<uint32_t>(f.parent);
         s.put<uint16_t>(static_cast<uint16_t>(f.role)), s.put<uint16_t>(f.flags);
@@ -113,8 +123,11 @@ inline void schema(Le& s, const Ntuple& n)
         s.close(rec, false);
     }
     s.close(list, true);
-    list = s.open_list(static_cast<uint32_t>(n.columns.size()));
+    count = 0;
+    for (const NColumn& c : n.columns) count += mine(c.field);
+    list = s.open_list(static_cast<uint32_t>(count));
     for (const NColumn& c : n.columns) {
+        if (!mine(c.field)) continue;
         const size_t rec = s.open_record();
         s.put<uint16_t>(static_cast<uint16_t>(c.type)), s.put<uint16_t>(c.bits), s.put<uint32_t>(c.field);
         s.put<uint16_t>(c.flags), s.put<uint16_t>(c.representation);
@@ -123,8 +136,9 @@ inline void schema(Le& s, const Ntuple& n)
         s.close(rec, false);
     }
     s.close(list, true);
-    list = s.open_list(static_cast<uint32_t>(n.aliases.size()));
+    list = s.open_list(extension ? 0 : static_cast<uint32_t>(n.aliases.size()));
     for (auto [physical, field] : n.aliases) {
+        if (extension) break;
         const size_t rec = s.open_record();
         s.put<uint32_t>(physical), s.put<uint32_t>(field);
         s.close(rec, false);
@@ -152,7 +166,7 @@ inline std::vector<uint8_t> build_ntuple_file(const Ntuple& n, const std::string
         Le h;
         h.put<uint64_t>(n.feature_flags);
         h.str(name), h.str(""), h.str("ntuple-writer");
-        schema(h, n);
+        schema(h, n, false);
         const std::vector<uint8_t> header = envelope(EnvelopeType::Header, h.b);
         const uint64_t header_at = base + blob.b.size();
         blob.bytes(header);
@@ -195,7 +209,8 @@ inline std::vector<uint8_t> build_ntuple_file(const Ntuple& n, const std::string
         Le f;
         f.put<uint64_t>(0), f.put<uint64_t>(header_sum);
         rec = f.open_record();
-        f.close(rec, false);  // no schema extension
+        if (n.extension_fields) schema(f, n, true);
+        f.close(rec, false);
         list = f.open_list(1);
         rec = f.open_record();
         f.put<uint64_t>(0), f.put<uint64_t>(n.entries), f.put<uint32_t>(1);

@@ -211,6 +211,17 @@ std::vector<Case> cases()
                      "{\"x\":0}\n{\"x\":0}\n{\"x\":4}\n{\"x\":5}\n"});
     }
     {
+        // A field added in the header extension after two entries.
+        Ntuple ext{{top("x", "std::int32_t", 0), top("y", "std::int16_t", 1)},
+                   {col(CT::Int32, 32, 0, le_page(std::vector<int32_t>{1, 2, 3}), i32),
+                    col(CT::Int16, 16, 1, le_page(std::vector<int16_t>{9}), std::vector<int>(1))},
+                   {},
+                   3};
+        ext.columns[1].flags = 0x01, ext.columns[1].first_element = 2, ext.columns[1].cluster_first = 2;
+        ext.extension_fields = 1;
+        c.push_back({"header extension", ext, "{\"x\":1,\"y\":0}\n{\"x\":2,\"y\":0}\n{\"x\":3,\"y\":9}\n"});
+    }
+    {
         NColumn primary = col(CT::Real32, 32, 0, {}, std::vector<int>{});
         primary.suppressed = true;
         NColumn secondary = col(CT::SplitReal32, 32, 0, split_page(vals), vals);
