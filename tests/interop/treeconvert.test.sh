@@ -1,0 +1,100 @@
+#!/usr/bin/env bash
+# treeconvert on reference trees: the RNTuple has the importer's layout (scalar branches as
+# fields of their type, count-indexed arrays as projected ROOT::VecOps::RVec<T> fields, the
+# counts under their names), and every field jsroot can read (scalars, and counts of other
+# types than UInt_t / ULong64_t) holds what jsroot reads from the source tree. jsroot 7.11
+# cannot read projected fields, so the arrays are not refereed here. Then the command line's
+# edges: usage errors exit 2, faults exit 1 with one line, and leave no output.
+#   bash treeconvert.test.sh BUILD_DIR
+set -euo pipefail
+here="$(cd "$(dirname "$0")" && pwd)"
+build="${1:?usage: treeconvert.test.sh BUILD_DIR}"
+data="${SKIM_TESTDATA:-$here/../../../shared/testdata}"
+
+source "$here/common.sh"
+require_jsroot
+require_tools "$build" treeconvert treedump make-example
+
+# Top-level fields as jsroot lists them: NAME TYPE.
+fields='
+import { openFile } from "jsroot";
+import { readHeaderFooter } from "jsroot/rntuple";
+const [path, name] = process.argv.slice(1);
+const log = console.log; console.log = () => {};
+const tuple = await (await openFile(path)).readObject(name);
+const builder = await readHeaderFooter(tuple);
+console.log = log;
+builder.fieldDescriptors.forEach((f, i) => { if (f.parentFieldId === i) console.log(`${f.fieldName} ${f.typeName || "-"}`); });
+'
+# treedump's listing -> the top-level fields the importer layout gives, in field order.
+expected_fields='
+BEGIN { split("O bool B std::int8_t b std::uint8_t S std::int16_t s std::uint16_t I std::int32_t i std::uint32_t L std::int64_t l std::uint64_t F float D double", w, " "); for (j = 1; j < 22; j += 2) tn[w[j]] = w[j + 1] }
+function t(l) { return tn[l] }
+NR > 1 { name[NR] = $1; type[NR] = $2; count[NR] = $3; if ($3 != "-") { arrays[$3] = 1 } }
+END {
+  for (i = 2; i <= NR; ++i) if (count[i] == "-" && !(name[i] in arrays)) print name[i], t(type[i])
+  for (i = 2; i <= NR; ++i) if (count[i] != "-" && !(count[i] in seen)) { seen[count[i]] = n; order[n++] = count[i] }
+  for (k = 0; k < n; ++k) print "_collection" k, "-"
+  for (k = 0; k < n; ++k) {
+    for (i = 2; i <= NR; ++i) if (name[i] == order[k]) {
+      if (type[i] == "i") print name[i], "ROOT::RNTupleCardinality<std::uint32_t>"
+      else if (type[i] == "l") print name[i], "ROOT::RNTupleCardinality<std::uint64_t>"
+      else print name[i], t(type[i])
+    }
+    for (i = 2; i <= NR; ++i) if (count[i] == order[k]) print name[i], "ROOT::VecOps::RVec<" t(type[i]) ">"
+  }
+}'
+
+failed=0
+check() {  # FILE TREE
+  local src="$1" tree="$2" out="$tmp/converted.root" label
+  label="$(basename "$1") $2"
+  "$build/treeconvert" --tree "$tree" "$src" "$out" > /dev/null
+  "$build/treedump" "$src" "$tree" > "$tmp/listing"
+  awk "$expected_fields" "$tmp/listing" > "$tmp/want.fields"
+  (cd "$here" && node --input-type=module -e "$fields" "$out" "$tree") > "$tmp/got.fields"
+  if ! diff "$tmp/want.fields" "$tmp/got.fields" > "$tmp/diff"; then
+    echo "FAIL $label: fields differ from the importer layout (want <, got >)" >&2; head "$tmp/diff" >&2
+    failed=1; return
+  fi
+  # Fields jsroot reads: those of fundamental type.
+  awk 'NR > 1 && $3 == "-" { print $1 "=" $2 }' "$tmp/listing" |
+    grep -v -F -x -f <(awk '$2 ~ /Cardinality/ { print $1 "=i"; print $1 "=l" }' "$tmp/got.fields") > "$tmp/types" || true
+  (cd "$here" && node dump.mjs "$src" "$tree" $(cut -d= -f1 "$tmp/types")) > "$tmp/tree.json"
+  if (cd "$here" && node check_ntuple.mjs "$out" "$tree" "$tmp/tree.json" "$tmp/types"); then
+    echo "ok   $label: $(wc -l < "$tmp/got.fields") top-level fields, $(wc -l < "$tmp/types") compared over $(wc -l < "$tmp/tree.json") entries"
+  else
+    echo "FAIL $label: values differ from the tree's" >&2; failed=1
+  fi
+}
+
+SOURCE_DATE_EPOCH=1700000000 "$build/make-example" --events 1500 --cluster 400 --compression 505 --quiet \
+  --output "$tmp/example.root"
+check "$tmp/example.root" Events
+check "$data/uproot-HZZ-zlib.root" events
+
+# Edges: STATUS ARGS... ; the output must never appear.
+edge() {
+  local want="$1" status=0
+  shift
+  rm -f "$tmp/out.root"
+  "$build/treeconvert" "$@" > /dev/null 2> "$tmp/err" || status=$?
+  if [ "$status" -ne "$want" ] || [ -e "$tmp/out.root" ] || [ "$(wc -l < "$tmp/err")" -lt 1 ]; then
+    echo "FAIL treeconvert $*: exit $status (want $want), output $( [ -e "$tmp/out.root" ] && echo left || echo none)" >&2
+    failed=1
+  fi
+  if [ "$want" -eq 1 ] && [ "$(wc -l < "$tmp/err")" -ne 1 ]; then
+    echo "FAIL treeconvert $*: error is not one line" >&2; failed=1
+  fi
+}
+edge 2 --to json "$tmp/example.root" "$tmp/out.root"
+edge 2 --bogus "$tmp/example.root" "$tmp/out.root"
+edge 2 "$tmp/example.root"
+edge 1 "$tmp/missing.root" "$tmp/out.root"
+edge 1 --tree NoSuchTree "$tmp/example.root" "$tmp/out.root"
+edge 1 --to ttree "$tmp/example.root" "$tmp/out.root"
+edge 1 "$data/rntuple/ntpl001_staff_rntuple_v1-0-0-0.root" "$tmp/out.root"
+head -c 100000 "$tmp/example.root" > "$tmp/truncated.root"
+edge 1 "$tmp/truncated.root" "$tmp/out.root"
+[ "$failed" -eq 0 ] && echo "ok   command-line edges"
+exit "$failed"
