@@ -13,6 +13,7 @@
 
 #include "cli/program.h"
 #include "json_values.h"
+#include "ntuple_dump.h"
 #include "rootio/tree/branch_reader.h"
 #include "rootio/file/root_file.h"
 #include "rootio/tree/tree_reader.h"
@@ -149,6 +150,12 @@ int main(int argc, char** argv)
         auto file = rootio::RootFile::open(o.file);
         if (o.tree.empty()) {
             list_keys(*file);
+        } else if (treedump::is_ntuple(*file, o.tree)) {
+            const auto ntuple = rootio::ntuple::NtupleReader::open(*file, o.tree);
+            if (o.json)
+                treedump::dump_fields_json(*ntuple, o.first, o.count, o.branches);
+            else
+                treedump::list_fields(*ntuple);
         } else {
             const rootio::TreeInfo tree = rootio::read_tree(*file, o.tree);
             if (o.json)

@@ -8,6 +8,7 @@
 //                                      letter, as `treedump FILE TREE` lists them
 //
 // Without BRANCH arguments every branch of basic type is printed. Exit code 1 on error.
+import { pathToFileURL } from 'node:url';
 import { openFile, treeProcess, TSelector } from 'jsroot';
 
 const kBasicLeaves = ['TLeafO', 'TLeafB', 'TLeafS', 'TLeafI', 'TLeafL', 'TLeafF', 'TLeafD'];
@@ -165,7 +166,10 @@ async function main() {
    flush();
 }
 
-main().catch(err => {
-   process.stderr.write(`${err?.message ?? err}\n`);
-   process.exit(1);
-});
+// Run as a program, not when imported for formatReal.
+if (import.meta.url === pathToFileURL(process.argv[1]).href) {
+   main().catch(err => {
+      process.stderr.write(`${err?.message ?? err}\n`);
+      process.exit(1);
+   });
+}

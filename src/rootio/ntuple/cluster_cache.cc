@@ -1,0 +1,76 @@
+#include "rootio/ntuple/cluster_cache.h"
+
+#include <oneapi/tbb/parallel_for.h>
+
+#include <algorithm>
+
+#include "rootio/format/error.h"
+#include "rootio/parallel/threads.h"
+
+namespace rootio::ntuple {
+
+void ClusterCache::load(size_t cluster, std::span<const uint32_t> columns)
+{
+    const Descriptor& d = reader_.descriptor();
+    slot_of_.assign(d.columns.size(), -1);
+    std::vector<uint32_t> wanted;
+    for (uint32_t c : columns)
+        if (c < d.columns.size() && slot_of_[c] < 0) {
+            slot_of_[c] = static_cast<int32_t>(wanted.size());
+            wanted.push_back(c);
+        }
+    loaded_ = false;
+    cluster_ = cluster;
+    const ClusterPages pages = reader_.fetch_pages(cluster, wanted);
+    data_.resize(wanted.size());
+    const size_t workers = std::min<size_t>(static_cast<size_t>(thread_count()), wanted.size());
+    while (decompressors_.size() < std::max<size_t>(workers, 1)) decompressors_.push_back(std::make_unique<Decompressor>());
+    if (workers <= 1) {
+        for (size_t i = 0; i < wanted.size(); ++i) reader_.decode_column(pages, wanted[i], *decompressors_[0], data_[i]);
+    } else {
+        // One chunk of columns per worker, each with its own codec state; the first error
+        // (in column order) is the one reported, whatever the thread timing.
+        std::vector<std::exception_ptr> errors(wanted.size());
+        worker_arena().execute([&] {
+            tbb::parallel_for(size_t{0}, workers, [&](size_t w) {
+                for (size_t i = w; i < wanted.size(); i += workers) {
+                    try {
+                        reader_.decode_column(pages, wanted[i], *decompressors_[w], data_[i]);
+                    } catch (...) {
+                        errors[i] = std::current_exception();
+                    }
+                }
+            });
+        });
+        for (auto& e : errors)
+            if (e) std::rethrow_exception(e);
+    }
+    loaded_ = true;
+}
+
+const ColumnData* ClusterCache::find(uint32_t column) const
+{
+    if (!loaded_ || column >= slot_of_.size() || slot_of_[column] < 0) return nullptr;
+    return &data_[static_cast<size_t>(slot_of_[column])];
+}
+
+const ColumnData& ClusterCache::get(uint32_t column) const
+{
+    const ColumnData* c = find(column);
+    if (!c) {
+        const Descriptor& d = reader_.descriptor();
+        fail(reader_.context(), column < d.columns.size() ? "field " + d.field_path(d.columns[column].field) : "",
+             "column " + std::to_string(column) + " of cluster " + std::to_string(cluster_) + " was not loaded");
+    }
+    return *c;
+}
+
+std::optional<uint32_t> active_column(const Descriptor& d, const FieldDescriptor& f, size_t cluster, size_t k)
+{
+    const ClusterDescriptor& c = d.clusters.at(cluster);
+    for (const auto& rep : f.representations)
+        if (k < rep.size() && !c.columns[rep[k]].suppressed) return rep[k];
+    return std::nullopt;
+}
+
+}  // namespace rootio::ntuple

@@ -1,0 +1,43 @@
+#pragma once
+// The decoded columns of one cluster at a time: load(cluster, columns) fetches their
+// pages in one batched read and decodes each column once (on the workers when there are
+// several), replacing what the previous cluster held. The bulk path of a reader: typed
+// spans of a cluster's values and, for collections, of its offsets.
+#include <cstdint>
+#include <memory>
+#include <span>
+#include <vector>
+
+#include "rootio/ntuple/ntuple_reader.h"
+
+namespace rootio::ntuple {
+
+class ClusterCache {
+public:
+    explicit ClusterCache(const NtupleReader& reader) : reader_(reader) {}
+
+    // Makes `columns` of `cluster` available (a column asked for twice is decoded once).
+    void load(size_t cluster, std::span<const uint32_t> columns);
+    size_t cluster() const { return cluster_; }
+    bool loaded() const { return loaded_; }
+
+    // The column's elements in this cluster, or nullptr when load() did not include it.
+    const ColumnData* find(uint32_t column) const;
+    // The same, throwing RootError naming the field when absent.
+    const ColumnData& get(uint32_t column) const;
+
+private:
+    const NtupleReader& reader_;
+    size_t cluster_ = 0;
+    bool loaded_ = false;
+    std::vector<int32_t> slot_of_;  // column id -> index into data_, -1 when not loaded
+    std::vector<ColumnData> data_;
+    std::vector<std::unique_ptr<Decompressor>> decompressors_;
+};
+
+// The column of representation `rep`'s column `k` of a field that is active in `cluster`:
+// the first representation whose columns are not suppressed there. nullopt when the field
+// has no columns or none is stored in this cluster.
+std::optional<uint32_t> active_column(const Descriptor& d, const FieldDescriptor& f, size_t cluster, size_t k);
+
+}  // namespace rootio::ntuple
