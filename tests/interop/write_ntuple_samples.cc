@@ -95,7 +95,8 @@ void write_one(const std::string& path, const Layout& layout)
     for (LeafType t : types_written) {
         const std::string tag = std::string(rootio::leaf_type_is_unsigned(t) ? "u" : "") + rootio::leaf_type_letter(t);
         tags.push_back(tag);
-        slots.emplace_back(w.add_fundamental("s_" + tag, t), w.add_vector("v_" + tag, t));
+        const auto scalar = w.add_fundamental("s_" + tag, t);
+        slots.emplace_back(scalar, w.add_vector("v_" + tag, t));
         types << "s_" << tag << '=' << rootio::leaf_type_letter(t) << "\nv_" << tag << '=' << rootio::leaf_type_letter(t)
               << '\n';
     }

@@ -43,7 +43,7 @@ void delta_split(const uint8_t* in, uint64_t count, uint8_t* out)
 
 }  // namespace
 
-uint32_t memory_element_size(ColumnType type)
+uint32_t unencoded_element_size(ColumnType type)
 {
     return type == ColumnType::Bit ? 1 : column_type_info(type).max_bits / 8;
 }
@@ -57,7 +57,7 @@ void encode_page(ColumnType type, std::span<const uint8_t> elements, uint64_t co
             if (in[i]) out[i / 8] = static_cast<uint8_t>(out[i / 8] | 1u << (i % 8));
         return;
     }
-    const uint32_t size = memory_element_size(type);
+    const uint32_t size = unencoded_element_size(type);
     const ColumnTypeInfo& info = column_type_info(type);
     if (!info.split) {
         out.assign(in, in + count * size);

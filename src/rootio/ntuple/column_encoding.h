@@ -11,7 +11,7 @@
 namespace rootio::ntuple {
 
 // Bytes one element takes in memory before encoding (Bit: one byte, 0 or 1).
-uint32_t memory_element_size(ColumnType type);
+uint32_t unencoded_element_size(ColumnType type);
 
 // Replaces `out` with the page bytes for `elements` (`count` elements of `type`). Index
 // columns hold u64 offsets relative to their cluster; a page's first offset is stored as

@@ -143,7 +143,7 @@ struct NTupleWriter::State {
     int add_column(ColumnType type, uint32_t field)
     {
         schema.columns.push_back({type, field});
-        ColumnBuffer c{type, memory_element_size(type), 0, {}, 0, 0, 0, {}};
+        ColumnBuffer c{type, unencoded_element_size(type), 0, {}, 0, 0, 0, {}};
         // Bits are packed eight to a byte: a page of them holds eight times the elements.
         c.page_capacity = std::max<uint64_t>(1, options.page_bytes / c.element_size) * (type == ColumnType::Bit ? 8 : 1);
         c.page.reserve(c.page_capacity * c.element_size);
