@@ -109,7 +109,7 @@ struct NTupleWriter::State {
           compressor(compression)
     {
         if (name.empty()) fail(file.path(), "RNTuple", "an RNTuple needs a name");
-        if (options.page_bytes < 8) fail(file.path(), printable(name), "page size below 8 bytes");
+        if (options.page_bytes == 0) fail(file.path(), printable(name), "page size of 0 bytes");
     }
 
     [[noreturn]] void refuse(const std::string& what)
