@@ -28,6 +28,7 @@ corpus="$(mktemp -d)"
 trap 'rm -rf "$corpus"' EXIT
 cp "$data"/*.root "$corpus"/
 cp "$data"/older-and-other-writers/*.root "$corpus"/
+cp "$data"/rntuple/*.root "$corpus"/ 2>/dev/null || true
 ./build-fuzz/fuzz/make_seeds "$corpus"
 mkdir -p build-fuzz/findings
 

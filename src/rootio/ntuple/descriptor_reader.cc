@@ -273,7 +273,7 @@ void read_page_list(std::span<const uint8_t> payload, uint64_t header_checksum, 
     in.close_frame(clusters);
 }
 
-void finish_descriptor(Descriptor& d, std::string_view context)
+void finish_descriptor(Descriptor& d, uint64_t file_size, std::string_view context)
 {
     auto fail_here = [&](const std::string& what) { fail(context, "", what); };
     for (FieldDescriptor& f : d.fields) {
@@ -341,6 +341,9 @@ void finish_descriptor(Descriptor& d, std::string_view context)
                     }
         }
     }
+    if (next / kMaxEntriesPerFileByte > file_size)
+        fail_here("claims " + std::to_string(next) + " entries, more than a file of " + std::to_string(file_size) +
+                  " bytes holds");
     d.entries = next;
 }
 

@@ -24,7 +24,10 @@ void read_footer(std::span<const uint8_t> payload, uint64_t header_checksum, Des
 void read_page_list(std::span<const uint8_t> payload, uint64_t header_checksum, const ClusterGroupDescriptor& group,
                     Descriptor& d, std::string_view context);
 // After the last page list: links fields to children and columns, checks the schema
-// against itself and the clusters against the entry count.
-void finish_descriptor(Descriptor& d, std::string_view context);
+// against itself and the clusters against each other. More entries than
+// kMaxEntriesPerFileByte per byte of the file are damage: entries of columnless fields
+// (empty classes) cost nothing to claim but time to read.
+inline constexpr uint64_t kMaxEntriesPerFileByte = 16;
+void finish_descriptor(Descriptor& d, uint64_t file_size, std::string_view context);
 
 }  // namespace rootio::ntuple

@@ -86,7 +86,7 @@ std::unique_ptr<NtupleReader> NtupleReader::open(const RootFile& file, std::stri
         const std::string pctx = r->context_ + ": " + what;
         read_page_list(envelope_payload(list, EnvelopeType::PageList, pctx), header_checksum, group, r->d_, pctx);
     }
-    finish_descriptor(r->d_, r->context_);
+    finish_descriptor(r->d_, static_cast<uint64_t>(file.size()), r->context_);
     return r;
 }
 
