@@ -26,7 +26,6 @@ struct CollectionPlan {
 };
 
 struct Plan {
-    std::vector<int> scalars;
     std::vector<CollectionPlan> collections;
 };
 
@@ -68,8 +67,6 @@ Plan plan_fields(const std::string& input, const rootio::TreeInfo& tree)
         }
         plan.collections[static_cast<size_t>(c)].members.push_back(static_cast<int>(i));
     }
-    for (size_t i = 0; i < tree.branches.size(); ++i)
-        if (tree.branches[i].count_branch < 0 && collection_of[i] < 0) plan.scalars.push_back(static_cast<int>(i));
     return plan;
 }
 
@@ -103,30 +100,38 @@ ConvertCounts tree_to_ntuple(const std::string& input, const std::string& output
     std::vector<Scalar> scalars;
     std::vector<Collection> collections;
 
-    for (int b : plan.scalars) {
-        const BranchInfo& info = tree.branches[static_cast<size_t>(b)];
-        scalars.push_back({writer.add_fundamental(info.name, info.leaf.type),
-                           std::make_unique<rootio::BranchReader>(*in, tree, b)});
-    }
+    // The collections first, so that every projection follows its source; then every
+    // branch in tree order as a top-level field, so the tree can come back in its order.
+    std::vector<std::pair<int, int>> role(tree.branches.size(), {-1, -1});  // collection, member (-1: count)
     for (size_t c = 0; c < plan.collections.size(); ++c) {
         Collection col{writer.add_collection("_collection" + std::to_string(c)),
                        std::make_unique<rootio::BranchReader>(*in, tree, plan.collections[c].count_branch), {}, {}};
+        role[static_cast<size_t>(plan.collections[c].count_branch)] = {static_cast<int>(c), -1};
         for (int b : plan.collections[c].members) {
             const BranchInfo& info = tree.branches[static_cast<size_t>(b)];
+            role[static_cast<size_t>(b)] = {static_cast<int>(c), static_cast<int>(col.members.size())};
             col.members.push_back({writer.add_member(col.handle, info.name, info.leaf.type),
                                    std::make_unique<rootio::BranchReader>(*in, tree, b), info.element_size()});
         }
         collections.push_back(std::move(col));
     }
-    for (Collection& col : collections) {
-        const BranchInfo& count = col.count->info();
-        if (count.leaf.type == LeafType::UInt32 || count.leaf.type == LeafType::UInt64)
-            writer.add_cardinality(count.name, col.handle, count.leaf.type == LeafType::UInt64);
+    for (size_t b = 0; b < tree.branches.size(); ++b) {
+        const BranchInfo& info = tree.branches[b];
+        const auto [c, m] = role[b];
+        if (c < 0) {
+            scalars.push_back({writer.add_fundamental(info.name, info.leaf.type),
+                               std::make_unique<rootio::BranchReader>(*in, tree, static_cast<int>(b))});
+            continue;
+        }
+        Collection& col = collections[static_cast<size_t>(c)];
+        if (m >= 0)
+            writer.add_projected_rvec(info.name, col.handle, col.members[static_cast<size_t>(m)].slot);
+        else if (info.leaf.type == LeafType::UInt32 || info.leaf.type == LeafType::UInt64)
+            writer.add_cardinality(info.name, col.handle, info.leaf.type == LeafType::UInt64);
         else
-            col.count_field = writer.add_fundamental(count.name, count.leaf.type);
-        for (Member& m : col.members) writer.add_projected_rvec(m.reader->info().name, col.handle, m.slot);
+            col.count_field = writer.add_fundamental(info.name, info.leaf.type);
     }
-    counts.fields = static_cast<int>(scalars.size() + collections.size());
+    counts.fields = static_cast<int>(tree.branches.size() + collections.size());
     counts.collections = static_cast<int>(collections.size());
 
     for (int64_t e = 0; e < tree.entries; ++e) {

@@ -27,22 +27,18 @@ const builder = await readHeaderFooter(tuple);
 console.log = log;
 builder.fieldDescriptors.forEach((f, i) => { if (f.parentFieldId === i) console.log(`${f.fieldName} ${f.typeName || "-"}`); });
 '
-# treedump's listing -> the top-level fields the importer layout gives, in field order.
+# treedump's listing -> the top-level fields the importer layout gives, in field order:
+# a collection per count (in order of first use), then every branch in tree order.
 expected_fields='
 BEGIN { split("O bool B std::int8_t b std::uint8_t S std::int16_t s std::uint16_t I std::int32_t i std::uint32_t L std::int64_t l std::uint64_t F float D double", w, " "); for (j = 1; j < 22; j += 2) tn[w[j]] = w[j + 1] }
 function t(l) { return tn[l] }
-NR > 1 { name[NR] = $1; type[NR] = $2; count[NR] = $3; if ($3 != "-") { arrays[$3] = 1 } }
+NR > 1 { name[NR] = $1; type[NR] = $2; count[NR] = $3; if ($3 != "-" && !($3 in seen)) { seen[$3] = 1; print "_collection" n++, "-" } }
 END {
-  for (i = 2; i <= NR; ++i) if (count[i] == "-" && !(name[i] in arrays)) print name[i], t(type[i])
-  for (i = 2; i <= NR; ++i) if (count[i] != "-" && !(count[i] in seen)) { seen[count[i]] = n; order[n++] = count[i] }
-  for (k = 0; k < n; ++k) print "_collection" k, "-"
-  for (k = 0; k < n; ++k) {
-    for (i = 2; i <= NR; ++i) if (name[i] == order[k]) {
-      if (type[i] == "i") print name[i], "ROOT::RNTupleCardinality<std::uint32_t>"
-      else if (type[i] == "l") print name[i], "ROOT::RNTupleCardinality<std::uint64_t>"
-      else print name[i], t(type[i])
-    }
-    for (i = 2; i <= NR; ++i) if (count[i] == order[k]) print name[i], "ROOT::VecOps::RVec<" t(type[i]) ">"
+  for (i = 2; i <= NR; ++i) {
+    if (count[i] != "-") print name[i], "ROOT::VecOps::RVec<" t(type[i]) ">"
+    else if ((name[i] in seen) && type[i] == "i") print name[i], "ROOT::RNTupleCardinality<std::uint32_t>"
+    else if ((name[i] in seen) && type[i] == "l") print name[i], "ROOT::RNTupleCardinality<std::uint64_t>"
+    else print name[i], t(type[i])
   }
 }'
 
