@@ -1,5 +1,6 @@
 // treeconvert [--to rntuple|ttree] [--tree NAME] INPUT OUTPUT: converts a tree of
-// count-indexed arrays into an RNTuple laid out as the framework's importer lays it out.
+// count-indexed arrays into an RNTuple laid out as the framework's importer lays it out,
+// and such an RNTuple back into its tree.
 // Any fault: one line on standard error naming the file, exit status 1, no OUTPUT.
 #include <cstdio>
 #include <exception>
@@ -10,6 +11,7 @@
 #include "cli/program.h"
 #include "rootio/file/root_file.h"
 #include "rootio/format/printable.h"
+#include "ntuple_to_tree.h"
 #include "tree_to_ntuple.h"
 
 namespace {
@@ -22,12 +24,17 @@ constexpr const char* kHelp =
     "its type; the arrays sharing a count branch become one untyped collection (_collectionN)\n"
     "holding them under their branch names, plus top-level ROOT::VecOps::RVec<T> fields\n"
     "projected from it under the same names; the count stays under its name, as a projected\n"
-    "ROOT::RNTupleCardinality<std::uint32_t> (std::uint64_t) field for a UInt_t (ULong64_t)\n"
-    "count and as a field of its own type for another integer type. Fixed-size arrays and\n"
-    "branches of objects are refused.\n"
+    "ROOT::RNTupleCardinality<std::uint64_t> field for a 64-bit count and\n"
+    "ROOT::RNTupleCardinality<std::uint32_t> for any other. Fixed-size arrays and branches\n"
+    "of objects are refused.\n"
+    "\n"
+    "With --to ttree (the default for an RNTuple) the RNTuple NAME goes back into a tree:\n"
+    "fundamental fields as scalar branches, projected RVec fields as arrays counted by their\n"
+    "collection's cardinality field, or, where it has none (the framework's importer keeps\n"
+    "none), by a UInt_t branch named n + the arrays' common prefix.\n"
     "\n"
     "  --to rntuple  convert a tree into an RNTuple (the default for a tree)\n"
-    "  --to ttree    convert an RNTuple back into a tree (not available yet: refused)\n"
+    "  --to ttree    convert an RNTuple into a tree (the default for an RNTuple)\n"
     "  --tree NAME   the tree (or dir/tree) to convert instead of Events\n"
     "  --help        show this text\n"
     "\n"
@@ -77,13 +84,14 @@ int main(int argc, char** argv)
             to = key && key->class_name == "ROOT::RNTuple" ? "ttree" : "rntuple";
         }
         if (to == "ttree") {
-            cli::print_error("treeconvert", input + ": " + rootio::printable(tree) +
-                                                ": converting an RNTuple into a tree is not available yet");
-            return 1;
+            const convert::ConvertCounts counts = convert::ntuple_to_tree(input, output, tree);
+            std::printf("%s: %lld entries, %d branches, %d of them arrays' counts\n", output.c_str(),
+                        static_cast<long long>(counts.entries), counts.fields, counts.collections);
+        } else {
+            const convert::ConvertCounts counts = convert::tree_to_ntuple(input, output, tree);
+            std::printf("%s: %lld entries, %d top-level fields, %d collections\n", output.c_str(),
+                        static_cast<long long>(counts.entries), counts.fields, counts.collections);
         }
-        const convert::ConvertCounts counts = convert::tree_to_ntuple(input, output, tree);
-        std::printf("%s: %lld entries, %d top-level fields, %d collections\n", output.c_str(),
-                    static_cast<long long>(counts.entries), counts.fields, counts.collections);
     } catch (const std::exception& e) {
         cli::print_error("treeconvert", e.what());
         return 1;

@@ -95,7 +95,6 @@ ConvertCounts tree_to_ntuple(const std::string& input, const std::string& output
         NTupleWriter::Collection handle;
         std::unique_ptr<rootio::BranchReader> count;
         std::vector<Member> members;
-        NTupleWriter::Slot count_field;  // a count of another type than UInt_t / ULong64_t
     };
     std::vector<Scalar> scalars;
     std::vector<Collection> collections;
@@ -105,7 +104,7 @@ ConvertCounts tree_to_ntuple(const std::string& input, const std::string& output
     std::vector<std::pair<int, int>> role(tree.branches.size(), {-1, -1});  // collection, member (-1: count)
     for (size_t c = 0; c < plan.collections.size(); ++c) {
         Collection col{writer.add_collection("_collection" + std::to_string(c)),
-                       std::make_unique<rootio::BranchReader>(*in, tree, plan.collections[c].count_branch), {}, {}};
+                       std::make_unique<rootio::BranchReader>(*in, tree, plan.collections[c].count_branch), {}};
         role[static_cast<size_t>(plan.collections[c].count_branch)] = {static_cast<int>(c), -1};
         for (int b : plan.collections[c].members) {
             const BranchInfo& info = tree.branches[static_cast<size_t>(b)];
@@ -126,10 +125,8 @@ ConvertCounts tree_to_ntuple(const std::string& input, const std::string& output
         Collection& col = collections[static_cast<size_t>(c)];
         if (m >= 0)
             writer.add_projected_rvec(info.name, col.handle, col.members[static_cast<size_t>(m)].slot);
-        else if (info.leaf.type == LeafType::UInt32 || info.leaf.type == LeafType::UInt64)
-            writer.add_cardinality(info.name, col.handle, info.leaf.type == LeafType::UInt64);
         else
-            col.count_field = writer.add_fundamental(info.name, info.leaf.type);
+            writer.add_cardinality(info.name, col.handle, leaf_type_size(info.leaf.type) == 8);
     }
     counts.fields = static_cast<int>(tree.branches.size() + collections.size());
     counts.collections = static_cast<int>(collections.size());
@@ -140,7 +137,6 @@ ConvertCounts tree_to_ntuple(const std::string& input, const std::string& output
             const std::span<const uint8_t> count_bytes = col.count->entry_bytes(e);
             const uint64_t n = count_value(col.count->info().leaf.type, count_bytes.data());
             writer.set_size(col.handle, n);
-            if (col.count_field.index >= 0) writer.set_values_be(col.count_field, count_bytes);
             for (Member& m : col.members) {
                 const std::span<const uint8_t> bytes = m.reader->entry_bytes(e);
                 if (bytes.size() != n * static_cast<uint64_t>(m.element_size))
