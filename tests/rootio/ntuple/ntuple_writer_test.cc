@@ -49,6 +49,7 @@ TEST_F(NTupleWriterTest, PagesAndClustersEndWhereTheSizesSay)
         // A page never waits for a cluster: both at 8 entries.
         {32, 32, 17, {{8}, {8}, {1}}},
         {65536, 100 << 20, 1000, {{1000}}},
+        {16, 40, 0, {}},  // no entries: no cluster, still a readable RNTuple
     };
     for (const Boundaries& c : cases) {
         SCOPED_TRACE("page " + std::to_string(c.page_bytes) + ", cluster " + std::to_string(c.cluster_bytes));
