@@ -13,7 +13,8 @@ void ClusterCache::load(size_t cluster, std::span<const uint32_t> columns)
 {
     const Descriptor& d = reader_.descriptor();
     slot_of_.assign(d.columns.size(), -1);
-    std::vector<uint32_t> wanted;
+    std::vector<uint32_t>& wanted = wanted_;
+    wanted.clear();
     for (uint32_t c : columns)
         if (c < d.columns.size() && slot_of_[c] < 0) {
             slot_of_[c] = static_cast<int32_t>(wanted.size());
@@ -21,12 +22,14 @@ void ClusterCache::load(size_t cluster, std::span<const uint32_t> columns)
         }
     loaded_ = false;
     cluster_ = cluster;
-    const ClusterPages pages = reader_.fetch_pages(cluster, wanted);
+    reader_.fetch_pages(cluster, wanted, pages_);
+    const ClusterPages& pages = pages_;
     data_.resize(wanted.size());
     const size_t workers = std::min<size_t>(static_cast<size_t>(thread_count()), wanted.size());
     while (decompressors_.size() < std::max<size_t>(workers, 1)) decompressors_.push_back(std::make_unique<Decompressor>());
+    scratch_.resize(decompressors_.size());
     if (workers <= 1) {
-        for (size_t i = 0; i < wanted.size(); ++i) reader_.decode_column(pages, wanted[i], *decompressors_[0], data_[i]);
+        for (size_t i = 0; i < wanted.size(); ++i) reader_.decode_column(pages, wanted[i], *decompressors_[0], scratch_[0], data_[i]);
     } else {
         // One chunk of columns per worker, each with its own codec state; the first error
         // (in column order) is the one reported, whatever the thread timing.
@@ -35,7 +38,7 @@ void ClusterCache::load(size_t cluster, std::span<const uint32_t> columns)
             tbb::parallel_for(size_t{0}, workers, [&](size_t w) {
                 for (size_t i = w; i < wanted.size(); i += workers) {
                     try {
-                        reader_.decode_column(pages, wanted[i], *decompressors_[w], data_[i]);
+                        reader_.decode_column(pages, wanted[i], *decompressors_[w], scratch_[w], data_[i]);
                     } catch (...) {
                         errors[i] = std::current_exception();
                     }

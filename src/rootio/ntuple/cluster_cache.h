@@ -32,7 +32,11 @@ private:
     bool loaded_ = false;
     std::vector<int32_t> slot_of_;  // column id -> index into data_, -1 when not loaded
     std::vector<ColumnData> data_;
+    ClusterPages pages_;
+    // Codec state and decompression scratch, one per worker.
     std::vector<std::unique_ptr<Decompressor>> decompressors_;
+    std::vector<ByteBuffer> scratch_;
+    std::vector<uint32_t> wanted_;
 };
 
 // The column of representation `rep`'s column `k` of a field that is active in `cluster`:

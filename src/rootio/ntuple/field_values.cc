@@ -326,6 +326,12 @@ void read_node(const ValueNode& n, uint64_t i, const Access& a, ValueSink& sink)
         const auto [begin, end] = e.range(i);
         if (end > e.count(1))
             a.damage(n, "string ends at character " + std::to_string(end) + " of " + std::to_string(e.count(1)));
+        const ColumnData* chars = n.cols[1];
+        if (chars && n.zero_prefix[1] == 0 && memory_element_size(e.type(1)) == 1) {
+            // One byte per character: the string is in the column as it is.
+            sink.string({reinterpret_cast<const char*>(chars->values.data() + begin), static_cast<size_t>(end - begin)});
+            break;
+        }
         std::string s;
         s.reserve(static_cast<size_t>(end - begin));
         for (uint64_t j = begin; j < end; ++j) s += static_cast<char>(e.integer(1, j));

@@ -107,7 +107,7 @@ struct ColumnTypeInfo {
     std::string_view name;
     uint16_t min_bits;      // bits on storage allowed (fixed types: min == max)
     uint16_t max_bits;
-    uint8_t memory_bytes;   // size of one decoded element (Switch: 8 + 4 packed as 12)
+    uint8_t memory_bytes;   // bytes of one element unpacked to whole bytes (Switch: u64 + u32)
     ValueKind kind;
     bool is_signed;
     bool split;             // bytes of elements rearranged by significance within a page

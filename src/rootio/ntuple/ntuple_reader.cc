@@ -90,10 +90,10 @@ std::unique_ptr<NtupleReader> NtupleReader::open(const RootFile& file, std::stri
     return r;
 }
 
-ClusterPages NtupleReader::fetch_pages(size_t cluster, std::span<const uint32_t> columns) const
+void NtupleReader::fetch_pages(size_t cluster, std::span<const uint32_t> columns, ClusterPages& out) const
 {
-    ClusterPages out;
     out.cluster = cluster;
+    out.pages.clear();
     const ClusterDescriptor& c = d_.clusters.at(cluster);
     const uint64_t file_size = static_cast<uint64_t>(file_.size());
     uint64_t total = 0;
@@ -124,17 +124,15 @@ ClusterPages NtupleReader::fetch_pages(size_t cluster, std::span<const uint32_t>
         ranges.push_back(ByteRange{static_cast<int64_t>(page.locator.offset), {out.bytes.data() + p.offset, size}});
     }
     file_.source().read(ranges, context_);
-    return out;
 }
 
 void NtupleReader::decode_column(const ClusterPages& pages, uint32_t column, Decompressor& decompressor,
-                                 ColumnData& out) const
+                                 ByteBuffer& unpacked, ColumnData& out) const
 {
     const ColumnDescriptor& col = d_.columns.at(column);
     const size_t width = memory_element_size(col.type);
     out.column = column;
     out.elements = 0;
-    ByteBuffer unpacked;
     for (const RawPage& p : pages.pages) {
         if (p.column != column) continue;
         auto where = [&] {

@@ -67,13 +67,15 @@ public:
     // "FILE: RNTuple NAME", the start of every message about it.
     const std::string& context() const { return context_; }
 
-    // The pages of `columns` in `cluster`, read in one request. Checks every locator lies
-    // inside the file, and that the cluster's pages together claim no more bytes than the
-    // file holds.
-    ClusterPages fetch_pages(size_t cluster, std::span<const uint32_t> columns) const;
-    // Verifies checksums, decompresses and decodes the pages of `column` in `pages` into
-    // `out` (whose storage is reused). Thread-safe given one Decompressor per thread.
-    void decode_column(const ClusterPages& pages, uint32_t column, Decompressor& decompressor, ColumnData& out) const;
+    // The pages of `columns` in `cluster`, read in one request into `out` (whose storage is
+    // reused). Checks every locator lies inside the file, and that the cluster's pages
+    // together claim no more bytes than the file holds.
+    void fetch_pages(size_t cluster, std::span<const uint32_t> columns, ClusterPages& out) const;
+    // Verifies checksums, decompresses (into `scratch`) and decodes the pages of `column` in
+    // `pages` into `out`; both keep their storage between calls. Thread-safe given one
+    // Decompressor and scratch buffer per thread.
+    void decode_column(const ClusterPages& pages, uint32_t column, Decompressor& decompressor, ByteBuffer& scratch,
+                       ColumnData& out) const;
 
 private:
     NtupleReader(const RootFile& file, std::string context) : file_(file), context_(std::move(context)) {}

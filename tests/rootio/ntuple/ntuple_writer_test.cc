@@ -11,6 +11,7 @@
 
 #include "rootio/file/file_writer.h"
 #include "rootio/file/root_file.h"
+#include "rootio/ntuple/cluster_cache.h"
 #include "rootio/ntuple/column_encoding.h"
 #include "rootio/ntuple/ntuple_reader.h"
 #include "rootio/ntuple/page_decoder.h"
@@ -83,10 +84,9 @@ TEST_F(NTupleWriterTest, PagesAndClustersEndWhereTheSizesSay)
             entry += d.clusters[k].entries;
             // Values come back in order across pages.
             const uint32_t columns[] = {0};
-            rootio::Decompressor unzip;
-            ColumnData data;
-            reader->decode_column(reader->fetch_pages(k, columns), 0, unzip, data);
-            const auto values = data.as<float>();
+            ClusterCache cache(*reader);
+            cache.load(k, columns);
+            const auto values = cache.get(0).as<float>();
             for (size_t i = 0; i < values.size(); ++i)
                 ASSERT_EQ(values[i], static_cast<float>(col.first_element + static_cast<int64_t>(i)));
         }
@@ -121,13 +121,12 @@ TEST_F(NTupleWriterTest, CollectionOffsetsRestartInEachCluster)
         const Descriptor& d = reader->descriptor();
         ASSERT_GT(d.clusters.size(), 2u);
         EXPECT_EQ(d.columns[0].type, compression ? ColumnType::SplitIndex64 : ColumnType::Index64);
-        rootio::Decompressor unzip;
+        ClusterCache cache(*reader);
         for (size_t k = 0; k < d.clusters.size(); ++k) {
             const uint32_t columns[] = {0, 2};
-            const ClusterPages pages = reader->fetch_pages(k, columns);
-            ColumnData offsets, collection;
-            reader->decode_column(pages, 0, unzip, offsets);
-            reader->decode_column(pages, 2, unzip, collection);
+            cache.load(k, columns);
+            const ColumnData& offsets = cache.get(0);
+            const ColumnData& collection = cache.get(2);
             uint64_t vector_total = 0, collection_total = 0;
             for (uint64_t i = 0; i < d.clusters[k].entries; ++i) {
                 const uint64_t e = d.clusters[k].first_entry + i;
