@@ -420,6 +420,28 @@ int64_t FileWriter::append_record_copy(std::span<const uint8_t> records)
     return seek;
 }
 
+int64_t FileWriter::write_blob(std::span<const uint8_t> data, std::span<const uint8_t> trailer, int64_t objlen)
+{
+    check_writable("RBlob");
+    flush_baskets();
+    State& st = *state_;
+    const bool big = end_ > kStartBigFile;
+    const int keylen = key_length(big, "RBlob", "", "");
+    const int32_t nbytes = checked_nbytes(int64_t{keylen} + static_cast<int64_t>(data.size() + trailer.size()),
+                                          path_, "RBlob");
+    const int64_t seek = allocate(nbytes);
+    st.key.clear();
+    ByteWriter w(st.key);
+    put_key(w, {nbytes, big ? kBigKeyVersion : kKeyVersion, checked_nbytes(objlen, path_, "RBlob"), st.now(),
+                static_cast<int16_t>(keylen), 1, seek, kBegin, "RBlob", "", ""});
+    append_record(st.key, data);
+    if (!trailer.empty()) {
+        st.pending.insert(st.pending.end(), trailer.begin(), trailer.end());
+        if (st.pending.size() >= kFlushThreshold) flush_pending();
+    }
+    return seek + keylen;
+}
+
 void FileWriter::write_object(std::string_view class_name, std::string_view name, std::string_view title,
                               const std::function<void(ByteWriter&, int keylen)>& stream)
 {

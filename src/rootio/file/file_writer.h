@@ -87,6 +87,12 @@ public:
     // Returns the first seek.
     int64_t append_record_copy(std::span<const uint8_t> records);
 
+    // Appends an unlisted record of class RBlob (no name, no title), as RNTuple pages and
+    // envelopes are stored: `data` as it stands (compressed by the caller, if at all), then
+    // `trailer` (e.g. a page checksum). `objlen` is the uncompressed length. Returns the
+    // offset of data[0] in the file, which is what RNTuple locators point at.
+    int64_t write_blob(std::span<const uint8_t> data, std::span<const uint8_t> trailer, int64_t objlen);
+
     // Appends a user object listed in the keys list (e.g. a TTree). The object bytes carry
     // key-relative tags, so `stream` is called with the key length the record will have and
     // must append the object to the buffer it is given. Compressed with the file setting.

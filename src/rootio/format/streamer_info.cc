@@ -24,6 +24,20 @@ ClassInfo leaf_class(std::string_view name, uint32_t checksum, int32_t type, int
              basic("fMaximum", "Maximum value if leaf range is specified", type, size, type_name)}};
 }
 
+// The RNTuple anchor, as ROOT 6.34 describes it: members without titles or bits, the
+// info itself with kBuildOldUsed only.
+ClassInfo rntuple_anchor_class()
+{
+    ClassInfo c{"ROOT::RNTuple", 2, 0x4BA21BF5, 0x00010000, {}};
+    for (std::string_view name : {"fVersionEpoch", "fVersionMajor", "fVersionMinor", "fVersionPatch"})
+        c.elements.push_back(basic(name, "", kUShort, 2, "unsigned short"));
+    for (std::string_view name : {"fSeekHeader", "fNBytesHeader", "fLenHeader", "fSeekFooter", "fNBytesFooter",
+                                  "fLenFooter", "fMaxKeySize"})
+        c.elements.push_back(basic(name, "", kULong64, 8, "ULong64_t"));
+    for (Element& e : c.elements) e.bits = 0;
+    return c;
+}
+
 std::vector<ClassInfo> build_classes()
 {
     std::vector<ClassInfo> c;
@@ -201,6 +215,7 @@ std::vector<ClassInfo> build_classes()
     c.push_back(leaf_class("TLeafD", 0x118E8776, kDouble, 8, "double"));
     c.push_back({"ROOT::TIOFeatures", 1, 0x1AA12F10, kInfoEarly, {basic("fIOBits", "", kUChar, 1, "unsigned char")}});
     add_histogram_classes(c);
+    c.push_back(rntuple_anchor_class());
     return c;
 }
 

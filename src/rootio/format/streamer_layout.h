@@ -38,7 +38,7 @@ struct ClassInfo {
 
 // ROOT type codes (TVirtualStreamerInfo::EReadWrite).
 inline constexpr int32_t kBase = 0, kChar = 1, kShort = 2, kInt = 3, kFloat = 5, kCounter = 6, kDouble = 8,
-                         kUChar = 11, kUShort = 12, kUInt = 13, kBits = 15, kLong64 = 16, kBool = 18,
+                         kUChar = 11, kUShort = 12, kUInt = 13, kBits = 15, kLong64 = 16, kULong64 = 17, kBool = 18,
                          kOffsetP = 40, kObject = 61, kAny = 62, kObjectp = 63, kObjectP = 64, kTString = 65,
                          kTObject = 66, kTNamed = 67, kStreamer = 500;
 
