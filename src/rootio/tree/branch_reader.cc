@@ -165,6 +165,10 @@ void BranchReader::use_disk_basket(int index)
         if (static_cast<int64_t>(entries) * fixed_size_ > static_cast<int64_t>(data_size))
             fail_basket(std::to_string(entries) + " entries of " + std::to_string(fixed_size_) +
                         " bytes do not fit in " + std::to_string(data_size) + " bytes of data");
+        // Only baskets of entries that vary in size carry an entry-offset array after the data.
+        if (data_size != payload.size())
+            fail_basket("basket of fixed-size entries carries " + std::to_string(payload.size() - data_size) +
+                        " bytes after its data, as a basket of entries that vary in size does");
         return;
     }
 
@@ -172,6 +176,8 @@ void BranchReader::use_disk_basket(int index)
     if (record_.flag >= kGeneratedOffsetsFlag) {
         generate_offsets(seg_first_[static_cast<size_t>(index)], entries);
     } else {
+        if (data_size == payload.size() && entries > 0)
+            fail_basket("basket holds no entry-offset array, but the branch's entries vary in size");
         ByteReader table(payload.subspan(data_size), reader_context_, static_cast<size_t>(last));
         const int32_t n = table.i32();
         if (n < entries || static_cast<size_t>(n) > table.remaining() / 4)

@@ -183,15 +183,26 @@ struct Layout {
     // its name and title, fLen, fLenType, fOffset, fIsRange and fIsUnsigned.
     size_t leaf_count_ref(const std::string& name, const std::string& count) const
     {
-        const std::string title = name + "[" + count + "]";
+        return after_names(name, name + "[" + count + "]") + 14;
+    }
+    // fEntryOffsetLen of branch `name` (title `title`): after its name and title, its
+    // TAttFill part (10 bytes), fCompress and fBasketSize.
+    size_t branch_entry_offset_len(const std::string& name, const std::string& title) const
+    {
+        return after_names(name, title) + 10 + 8;
+    }
+    size_t basket_entry_size(std::string_view name) const { return basket(name) + basket_keylen(name) - 13; }
+    // The first byte after the TString pair (name, title) in the tree record.
+    size_t after_names(const std::string& name, const std::string& title) const
+    {
         Bytes named{static_cast<uint8_t>(name.size())};
         named.insert(named.end(), name.begin(), name.end());
         named.push_back(static_cast<uint8_t>(title.size()));
         named.insert(named.end(), title.begin(), title.end());
         const auto record = bytes.begin() + tree_key->seek_key;
         const auto at = std::search(record, record + tree_key->nbytes, named.begin(), named.end());
-        if (at == record + tree_key->nbytes) throw std::runtime_error("no leaf " + title);
-        return static_cast<size_t>(at - bytes.begin()) + named.size() + 14;
+        if (at == record + tree_key->nbytes) throw std::runtime_error("no object named " + name + " " + title);
+        return static_cast<size_t>(at - bytes.begin()) + named.size();
     }
     // fEntries: after the TTree's byte count and version, its TNamed part (byte count,
     // version, TObject, name, title) and the TAttLine, TAttFill and TAttMarker parts.
@@ -309,6 +320,14 @@ const Corruption kCorruptions[] = {
     {"ArrayLeafLosesItsCount", "uproot-HZZ-uncompressed.root",
      [](Bytes& b, const Layout& l) { put<uint32_t>(b, l.leaf_count_ref("Jet_Px", "NJet"), 0); },
      "branch Jet_Px of tree events", "not the one 4-byte element of a leaf without a count"},
+    // Entries of one element each, read from a count-indexed branch's basket (with its
+    // entry-offset array) whose entry size was bent to fit.
+    {"FixedEntriesFromABasketWithOffsets", "uproot-HZZ-uncompressed.root",
+     [](Bytes& b, const Layout& l) {
+         put<int32_t>(b, l.branch_entry_offset_len("Jet_Px", "Jet_Px[NJet]/F"), 0);
+         put<int32_t>(b, l.basket_entry_size("Jet_Px"), 4);
+     },
+     "branch Jet_Px of tree events", "basket of fixed-size entries carries"},
     // A tree of no branches claiming 692 million entries.
     {"TreeClaimsEntriesNoBasketHolds", "older-and-other-writers/uproot-issue261.root",
      [](Bytes& b, const Layout& l) { put<int64_t>(b, l.tree_entries(), 692000000); }, "tree events",
