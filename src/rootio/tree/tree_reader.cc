@@ -288,6 +288,9 @@ private:
             if (static_cast<size_t>(index) >= entry.size())
                 corrupt(branch_what, "embedded basket in slot " + std::to_string(index) + " has no entry number");
             basket.first_entry = entry[static_cast<size_t>(index)];
+            if (basket.first_entry < 0 || basket.first_entry > INT64_MAX - basket.entries)
+                corrupt(branch_what, "embedded basket in slot " + std::to_string(index) + " starts at entry " +
+                                         std::to_string(basket.first_entry));
         }
         // Disk slots at the end whose baskets the record keeps leave the disk tables, so that
         // the embedded baskets simply follow the ones on disk, as in files ROOT closes.
@@ -432,6 +435,7 @@ private:
             read_embedded_basket_body(slot, what, basket, bufferless);
         } catch (const RootError& e) {
             basket.damage = e.what();
+            basket.entries = std::max(basket.entries, 0);
             basket.offsets.clear();
             basket.data.clear();
         }
