@@ -40,8 +40,12 @@ BranchReader::BranchReader(const RootFile& file, const TreeInfo& tree, int branc
         for (; next_embedded < b.embedded.size(); ++next_embedded) {
             const EmbeddedBasket& e = b.embedded[next_embedded];
             if (e.slot < 0 ? slot != INT64_MAX : e.slot > slot) break;
+            if (embedded_end(e) == INT64_MAX)
+                fail(file.path(), context_, "embedded basket " + std::to_string(next_embedded) + " starts at entry " +
+                                                std::to_string(e.first_entry) + ", leaving no room for its " +
+                                                std::to_string(e.entries) + " entries");
             seg_first_.push_back(e.first_entry);
-            seg_end_.push_back(e.first_entry + e.entries);
+            seg_end_.push_back(embedded_end(e));
             seg_basket_.push_back(-1 - static_cast<int>(next_embedded));
         }
     };

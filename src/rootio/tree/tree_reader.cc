@@ -288,9 +288,6 @@ private:
             if (static_cast<size_t>(index) >= entry.size())
                 corrupt(branch_what, "embedded basket in slot " + std::to_string(index) + " has no entry number");
             basket.first_entry = entry[static_cast<size_t>(index)];
-            if (basket.first_entry < 0 || basket.first_entry > INT64_MAX - basket.entries)
-                corrupt(branch_what, "embedded basket in slot " + std::to_string(index) + " starts at entry " +
-                                         std::to_string(basket.first_entry));
         }
         // Disk slots at the end whose baskets the record keeps leave the disk tables, so that
         // the embedded baskets simply follow the ones on disk, as in files ROOT closes.
@@ -305,7 +302,7 @@ private:
         info.basket_entry.resize(on_disk + 1);
         if (on_disk > 0) b.recorded_entries = std::max(b.recorded_entries, info.basket_entry[on_disk]);
         for (const auto& [index, basket] : b.embedded)
-            b.recorded_entries = std::max(b.recorded_entries, basket.first_entry + basket.entries);
+            b.recorded_entries = std::max(b.recorded_entries, embedded_end(basket));
     }
 
     // The tree's entry count sizes every loop over it, so it must be one its baskets account
