@@ -314,10 +314,10 @@ private:
     {
         int64_t recorded = 0;
         for (const ParsedBranch& b : branches) recorded = std::max(recorded, b.recorded_entries);
-        if (entries > recorded)
-            fail(file_.path(), context_, "claims " + std::to_string(entries) + " entries, but its " +
-                                             std::to_string(branches.size()) + " branches' baskets hold " +
-                                             std::to_string(recorded));
+        if (entries <= recorded) return;
+        const std::string claim = "claims " + std::to_string(entries) + " entries";
+        if (branches.empty()) fail(file_.path(), context_, claim + " but has no branches");
+        fail(file_.path(), context_, claim + ", but its branches' baskets hold " + std::to_string(recorded));
     }
 
     // Calls fn(index, slot) for each slot of a TObjArray, then checks the array's end.
