@@ -21,6 +21,7 @@ Build the programs with -DSKIM_SANITIZE=ON for the sanitizer checks to mean anyt
 import argparse
 import os
 import random
+import re
 import resource
 import shutil
 import struct
@@ -31,6 +32,7 @@ import zlib
 import lzma
 
 TREE_CLASSES = (b"TTree", b"TNtuple", b"TNtupleD")
+ROOT_DIAGNOSTIC = re.compile(r"^(Error|Warning|Info) in <[^>]*>: ")
 EDGE_32 = [0, 1, -1, 2, 0x7FFFFFFF, -0x80000000, 0x40000000, 692_000_000, 255, 256, 65535]
 EDGE_64 = [0, 1, -1, 0x7FFFFFFFFFFFFFFF, -0x8000000000000000, 1 << 32, 1 << 40, 692_000_000]
 
@@ -252,7 +254,9 @@ def classify(rc, stderr, timed_out, out_size, args, mutant_path, out_limit):
     if rc < 0 or rc > 2:
         return "crash(rc=%d)" % rc
     if rc == 1:
-        lines = text.rstrip("\n").split("\n")
+        # The framework layer prints ROOT's own diagnostics ("Error in <TTree::...>: ...")
+        # as ROOT does, before the program's one error line; only that line is checked.
+        lines = [l for l in text.rstrip("\n").split("\n") if not ROOT_DIAGNOSTIC.match(l)]
         if len(lines) != 1:
             return "multi-line-error"
         if os.path.basename(mutant_path) not in lines[0]:
