@@ -4,8 +4,10 @@
 Each mutant is a copy of a seed file with one to three changes aimed at what the tree
 reader decodes: the keys-list record, the tree record (decompressed, changed, stored back
 uncompressed at the end of the file), the basket key and basket headers, or any byte.
-A change is either a byte flip or a field bend (a plausible count, length or seek replaced
-by an edge value: 0, -1, off by one, doubled, huge, the file size ...).
+A change is a byte flip, a field bend (a plausible count, length or seek replaced by an
+edge value: 0, -1, off by one, doubled, huge, the file size ...), an object reference in
+the tree record nulled or pointed at another object (a leaf's count), or a basket seek
+in it replaced by another basket's (with that basket's size).
 
 Every mutant runs through `treedump F`, `treedump F TREE`, `treedump F TREE --json`,
 `skim -o OUT F` and `treemerge --tree TREE OUT F`, each under a time limit and an output
@@ -170,6 +172,42 @@ def flip_any(buf, lo, hi, rng, _file_size):
     flip(buf, lo, hi, rng)
 
 
+def object_tags(obj, keylen):
+    """Tags of the objects streamed with a byte count (position from the key start + 2)."""
+    tags = set()
+    for i in range(0, len(obj) - 4):
+        w = struct.unpack_from(">I", obj, i)[0]
+        if w & 0x40000000 and w != 0xFFFFFFFF and 6 <= (w & ~0x40000000) <= len(obj) - i - 4:
+            tags.add(i + keylen + 2)
+    return tags
+
+
+def retarget_reference(obj, rng, keylen):
+    """An object reference (a leaf's count, a tree's leaf list entry) nulled or pointed elsewhere."""
+    tags = object_tags(obj, keylen)
+    refs = [i for i in range(0, len(obj) - 3) if struct.unpack_from(">I", obj, i)[0] in tags]
+    if not refs:
+        return False
+    struct.pack_into(">I", obj, rng.choice(refs), rng.choice([0, 0, rng.choice(sorted(tags))]))
+    return True
+
+
+def transplant_basket(obj, rng, baskets):
+    """A branch's basket seek (and every copy of that basket's size) replaced by another basket's."""
+    by_seek = {b.pos: b for b in baskets}
+    slots = [i for i in range(0, len(obj) - 7) if struct.unpack_from(">q", obj, i)[0] in by_seek]
+    if not slots or len(baskets) < 2:
+        return False
+    at = rng.choice(slots)
+    old = by_seek[struct.unpack_from(">q", obj, at)[0]]
+    new = rng.choice([b for b in baskets if b.pos != old.pos])
+    struct.pack_into(">q", obj, at, new.pos)
+    for i in range(0, len(obj) - 3):
+        if struct.unpack_from(">i", obj, i)[0] == old.nbytes and rng.random() < 0.5:
+            struct.pack_into(">i", obj, i, new.nbytes)
+    return True
+
+
 def mutate_tree_record(data, rng, keys):
     """The tree record's object changed and stored back uncompressed after the file's end."""
     trees = [k for k in keys if k.class_name in TREE_CLASSES]
@@ -182,7 +220,14 @@ def mutate_tree_record(data, rng, keys):
     if obj is None:
         return None
     obj = bytearray(obj)
-    for _ in range(rng.randint(1, 3)):
+    aimed = rng.random()
+    if aimed < 0.15:
+        done = retarget_reference(obj, rng, key.keylen)
+    elif aimed < 0.3:
+        done = transplant_basket(obj, rng, [r for r in records(data) if r.class_name == b"TBasket"])
+    else:
+        done = False
+    for _ in range(0 if done else rng.randint(1, 3)):
         op = bend if rng.random() < 0.7 else flip_any
         op(obj, 0, len(obj), rng, len(data))
     if not key.compressed():
