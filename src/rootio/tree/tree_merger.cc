@@ -105,12 +105,11 @@ private:
                     fail(contexts_[i], "", "basket table goes backwards at basket " + std::to_string(k));
                 // Read in runs sized by the table: a record it places outside the file
                 // would size a run of any length.
-                if (!record_in_file(file, from.basket_seek[static_cast<size_t>(k)],
-                                    from.basket_bytes[static_cast<size_t>(k)]))
-                    fail(contexts_[i], "",
-                         "basket " + std::to_string(k) + " at byte " +
-                             std::to_string(from.basket_seek[static_cast<size_t>(k)]) + " of " +
-                             std::to_string(from.basket_bytes[static_cast<size_t>(k)]) + " bytes lies outside the file");
+                const int64_t seek = from.basket_seek[static_cast<size_t>(k)];
+                const int32_t bytes = from.basket_bytes[static_cast<size_t>(k)];
+                if (!record_in_file(file, seek, bytes))
+                    fail(contexts_[i], "", "basket " + std::to_string(k) + " at byte " + std::to_string(seek) +
+                                               " of " + std::to_string(bytes) + " bytes lies outside the file");
                 refs_.push_back({from.basket_seek[static_cast<size_t>(k)],
                                  from.basket_bytes[static_cast<size_t>(k)], static_cast<int>(i), k});
                 to.basket_bytes.push_back(from.basket_bytes[static_cast<size_t>(k)]);

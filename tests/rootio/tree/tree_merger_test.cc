@@ -238,14 +238,16 @@ TEST(TreeMerger, CorruptMissingOrSelfInputsFailAndLeaveNoOutput)
         const BranchInfo id = reopen(bad_size).tree.branches[2];
         std::vector<uint8_t> bytes = handmade::read(bad_size);
         std::vector<uint8_t> table(1 + 4 * id.basket_bytes.size(), 1);  // flag, then the sizes
-        for (size_t k = 0; k < id.basket_bytes.size(); ++k) rootio::store_be<int32_t>(&table[1 + 4 * k], id.basket_bytes[k]);
+        for (size_t k = 0; k < id.basket_bytes.size(); ++k)
+            rootio::store_be<int32_t>(&table[1 + 4 * k], id.basket_bytes[k]);
         const auto at = std::search(bytes.begin(), bytes.end(), table.begin(), table.end());
         ASSERT_NE(at, bytes.end());
         rootio::store_be<int32_t>(&at[1], INT32_MIN);
         handmade::write(bad_size, bytes);
     }
     EXPECT_THAT(merge_error(out, {good, bad_size}),
-                AllOf(HasSubstr(bad_size), HasSubstr("branch id: basket 0 at byte"), HasSubstr("lies outside the file")));
+                AllOf(HasSubstr(bad_size), HasSubstr("branch id: basket 0 at byte"),
+                      HasSubstr("lies outside the file")));
     EXPECT_FALSE(std::filesystem::exists(out));
 
     std::filesystem::copy_file(good, out);
