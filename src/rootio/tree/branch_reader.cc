@@ -40,8 +40,12 @@ BranchReader::BranchReader(const RootFile& file, const TreeInfo& tree, int branc
         for (; next_embedded < b.embedded.size(); ++next_embedded) {
             const EmbeddedBasket& e = b.embedded[next_embedded];
             if (e.slot < 0 ? slot != INT64_MAX : e.slot > slot) break;
+            if (embedded_end(e) == INT64_MAX)
+                fail(file.path(), context_, "embedded basket " + std::to_string(next_embedded) + " starts at entry " +
+                                                std::to_string(e.first_entry) + ", leaving no room for its " +
+                                                std::to_string(e.entries) + " entries");
             seg_first_.push_back(e.first_entry);
-            seg_end_.push_back(e.first_entry + e.entries);
+            seg_end_.push_back(embedded_end(e));
             seg_basket_.push_back(-1 - static_cast<int>(next_embedded));
         }
     };
@@ -144,6 +148,12 @@ void BranchReader::use_disk_basket(int index)
     const int32_t entries = record_.entries;
     const int32_t last = record_.last;
     const std::span<const uint8_t> payload = record_.object;
+    // A basket's key names the branch it was written for: a table pointing at another
+    // branch's basket is damage even when that basket has the entry count asked for. (The
+    // key's tree name is not compared: baskets keep the name their tree had when they were
+    // made, so a tree renamed after filling, or cloned under a new name, keeps the old one.)
+    if (key.name != b.name)
+        fail_basket("basket record belongs to branch " + printable(key.name, kErrorMessageLimit));
     if (last < key.keylen || last - key.keylen > key.objlen)
         fail_basket("end of entry data " + std::to_string(last) + " lies outside the basket (key length " +
                     std::to_string(key.keylen) + ", object length " + std::to_string(key.objlen) + ")");
@@ -159,6 +169,10 @@ void BranchReader::use_disk_basket(int index)
         if (static_cast<int64_t>(entries) * fixed_size_ > static_cast<int64_t>(data_size))
             fail_basket(std::to_string(entries) + " entries of " + std::to_string(fixed_size_) +
                         " bytes do not fit in " + std::to_string(data_size) + " bytes of data");
+        // Only baskets of entries that vary in size carry an entry-offset array after the data.
+        if (data_size != payload.size())
+            fail_basket("basket of fixed-size entries carries " + std::to_string(payload.size() - data_size) +
+                        " bytes after its data, as a basket of entries that vary in size does");
         return;
     }
 
@@ -166,6 +180,8 @@ void BranchReader::use_disk_basket(int index)
     if (record_.flag >= kGeneratedOffsetsFlag) {
         generate_offsets(seg_first_[static_cast<size_t>(index)], entries);
     } else {
+        if (data_size == payload.size() && entries > 0)
+            fail_basket("basket holds no entry-offset array, but the branch's entries vary in size");
         ByteReader table(payload.subspan(data_size), reader_context_, static_cast<size_t>(last));
         const int32_t n = table.i32();
         if (n < entries || static_cast<size_t>(n) > table.remaining() / 4)
@@ -217,16 +233,24 @@ void BranchReader::load_embedded_basket(const EmbeddedBasket& e)
 
 void BranchReader::check_offsets(int32_t entries, size_t data_size)
 {
-    const int32_t element = branch_->element_size();
+    // An entry of a count-indexed leaf holds whole elements of `len` values each; any other
+    // leaf has exactly one element, however its basket locates the entries.
+    const BranchInfo& b = *branch_;
+    const int64_t element = int64_t{b.leaf.len} * b.element_size();
+    const bool counted = b.count_branch >= 0;
     for (int32_t k = 0; k < entries; ++k) {
         const int32_t start = offsets_[static_cast<size_t>(k)];
         const int32_t stop = offsets_[static_cast<size_t>(k) + 1];
         if (start < 0 || stop < start || static_cast<size_t>(stop) > data_size)
             fail_basket("entry offset " + std::to_string(start) + ".." + std::to_string(stop) + " of entry " +
                         std::to_string(k) + " lies outside " + std::to_string(data_size) + " bytes of data");
-        if ((stop - start) % element != 0)
+        const std::string size = std::to_string(element) + "-byte element";
+        if (counted && (stop - start) % element != 0)
             fail_basket("entry " + std::to_string(k) + " has " + std::to_string(stop - start) +
-                        " bytes, not a whole number of " + std::to_string(element) + "-byte elements");
+                        " bytes, not a whole number of " + size + "s");
+        if (!counted && stop - start != element)
+            fail_basket("entry " + std::to_string(k) + " has " + std::to_string(stop - start) + " bytes, not the one " +
+                        size + " of a leaf without a count");
     }
 }
 

@@ -9,6 +9,7 @@
 #include "rootio/format/error.h"
 #include "rootio/file/file_writer.h"
 #include "rootio/file/root_file.h"
+#include "rootio/tree/basket_record.h"
 #include "rootio/tree/tree_reader.h"
 #include "rootio/tree/tree_record_writer.h"
 #include "rootio/tree/tree_structure.h"
@@ -102,6 +103,13 @@ private:
                 const int64_t next = from.basket_entry[static_cast<size_t>(k) + 1];
                 if (next < first)
                     fail(contexts_[i], "", "basket table goes backwards at basket " + std::to_string(k));
+                // Read in runs sized by the table: a record it places outside the file
+                // would size a run of any length.
+                const int64_t seek = from.basket_seek[static_cast<size_t>(k)];
+                const int32_t bytes = from.basket_bytes[static_cast<size_t>(k)];
+                if (!record_in_file(file, seek, bytes))
+                    fail(contexts_[i], "", "basket " + std::to_string(k) + " at byte " + std::to_string(seek) +
+                                               " of " + std::to_string(bytes) + " bytes lies outside the file");
                 refs_.push_back({from.basket_seek[static_cast<size_t>(k)],
                                  from.basket_bytes[static_cast<size_t>(k)], static_cast<int>(i), k});
                 to.basket_bytes.push_back(from.basket_bytes[static_cast<size_t>(k)]);

@@ -34,6 +34,13 @@ struct EmbeddedBasket {
     std::string damage;             // why the stored basket is unusable; empty when it is fine
 };
 
+// The entry after an embedded basket's last one; INT64_MAX when a corrupt first entry
+// leaves no room for its entries (the branch's reader refuses such a basket).
+inline int64_t embedded_end(const EmbeddedBasket& basket)
+{
+    return basket.first_entry > INT64_MAX - basket.entries ? INT64_MAX : basket.first_entry + basket.entries;
+}
+
 struct BranchInfo {
     std::string name;
     std::string title;                 // leaf list, e.g. "Electron_pt[nElectron]/F"

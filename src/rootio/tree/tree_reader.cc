@@ -57,6 +57,7 @@ struct ParsedBranch {
     std::vector<uint32_t> leaf_tags;
     std::vector<std::pair<int, EmbeddedBasket>> embedded;  // fBaskets slot, basket
     std::vector<int> bufferless;                           // slots of embedded baskets without data
+    int64_t recorded_entries = 0;  // entries its basket tables (its sub-branches' too) account for
 };
 
 class TreeRecordParser {
@@ -101,6 +102,7 @@ private:
         tree.zip_bytes = members.get("fZipBytes");
         tree.auto_flush = members.get("fAutoFlush");
         if (tree.entries < 0) fail(file_.path(), context_, "negative entry count");
+        check_entries_recorded(tree.entries, branches);
 
         for (ParsedBranch& b : branches) finish_branch(b, tree.entries);
         tree.branches.reserve(branches.size());
@@ -298,6 +300,24 @@ private:
         info.basket_bytes.resize(on_disk);
         info.basket_seek.resize(on_disk);
         info.basket_entry.resize(on_disk + 1);
+        if (on_disk > 0) b.recorded_entries = std::max(b.recorded_entries, info.basket_entry[on_disk]);
+        for (const auto& [index, basket] : b.embedded)
+            b.recorded_entries = std::max(b.recorded_entries, embedded_end(basket));
+    }
+
+    // The tree's entry count sizes every loop over it, so it must be one its baskets account
+    // for: some branch (or a sub-branch of one) must record that many entries in its basket
+    // tables. Branches may hold fewer (added after the first fills), so the most recorded by
+    // any branch counts; a tree without branches holds no entries. Each basket's own entry
+    // count is checked against its table when it is read.
+    void check_entries_recorded(int64_t entries, const std::vector<ParsedBranch>& branches) const
+    {
+        int64_t recorded = 0;
+        for (const ParsedBranch& b : branches) recorded = std::max(recorded, b.recorded_entries);
+        if (entries <= recorded) return;
+        const std::string claim = "claims " + std::to_string(entries) + " entries";
+        if (branches.empty()) fail(file_.path(), context_, claim + " but has no branches");
+        fail(file_.path(), context_, claim + ", but its branches' baskets hold " + std::to_string(recorded));
     }
 
     // Calls fn(index, slot) for each slot of a TObjArray, then checks the array's end.
@@ -322,7 +342,8 @@ private:
         each_slot(what, [&](int32_t, const PointerSlot& slot) {
             if (slot.kind == PointerSlot::Kind::Null) return;
             ++b.sub_branches;
-            if (slot.kind == PointerSlot::Kind::New) read_branch(slot, depth + 1);
+            if (slot.kind == PointerSlot::Kind::New)
+                b.recorded_entries = std::max(b.recorded_entries, read_branch(slot, depth + 1).recorded_entries);
         });
     }
 
@@ -411,6 +432,7 @@ private:
             read_embedded_basket_body(slot, what, basket, bufferless);
         } catch (const RootError& e) {
             basket.damage = e.what();
+            basket.entries = std::max(basket.entries, 0);
             basket.offsets.clear();
             basket.data.clear();
         }

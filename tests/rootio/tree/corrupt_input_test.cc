@@ -179,6 +179,42 @@ struct Layout {
     {
         return basket(name) + static_cast<size_t>(rootio::load_be<int32_t>(bytes.data() + basket_last(name)));
     }
+    // Fields of an uncompressed tree record. fLeafCount of the leaf `name[count]`: after
+    // its name and title, fLen, fLenType, fOffset, fIsRange and fIsUnsigned.
+    size_t leaf_count_ref(const std::string& name, const std::string& count) const
+    {
+        return after_names(name, name + "[" + count + "]") + 14;
+    }
+    // fEntryOffsetLen of branch `name` (title `title`): after its name and title, its
+    // TAttFill part (10 bytes), fCompress and fBasketSize.
+    size_t branch_entry_offset_len(const std::string& name, const std::string& title) const
+    {
+        return after_names(name, title) + 10 + 8;
+    }
+    size_t basket_entry_size(std::string_view name) const { return basket(name) + basket_keylen(name) - 13; }
+    // The first byte after the TString pair (name, title) in the tree record.
+    size_t after_names(const std::string& name, const std::string& title) const
+    {
+        Bytes named{static_cast<uint8_t>(name.size())};
+        named.insert(named.end(), name.begin(), name.end());
+        named.push_back(static_cast<uint8_t>(title.size()));
+        named.insert(named.end(), title.begin(), title.end());
+        const auto record = bytes.begin() + tree_key->seek_key;
+        const auto at = std::search(record, record + tree_key->nbytes, named.begin(), named.end());
+        if (at == record + tree_key->nbytes) throw std::runtime_error("no object named " + name + " " + title);
+        return static_cast<size_t>(at - bytes.begin()) + named.size();
+    }
+    // fEntries: after the TTree's byte count and version, its TNamed part (byte count,
+    // version, TObject, name, title) and the TAttLine, TAttFill and TAttMarker parts.
+    size_t tree_entries() const
+    {
+        rootio::ByteReader in(bytes, "tree record", 0);
+        in.seek(static_cast<size_t>(tree_key->seek_key + tree_key->keylen) + 6 + 6 + 10);
+        in.tstring();
+        in.tstring();
+        for (int base = 0; base < 3; ++base) in.skip(in.u32() & ~0x40000000u);
+        return in.pos();
+    }
 };
 
 Layout layout_of(const std::filesystem::path& path)
@@ -189,7 +225,8 @@ Layout layout_of(const std::filesystem::path& path)
     l.tree = rootio::read_tree(*l.file, "events");
     l.tree_key = l.file->find_key("events");
     const auto at = l.bytes.begin() + l.tree_key->seek_key;
-    const auto copy = std::search(at + 1, l.bytes.end(), at, at + l.tree_key->keylen);
+    auto copy = std::search(l.bytes.begin(), l.bytes.end(), at, at + l.tree_key->keylen);
+    if (copy == at) copy = std::search(at + 1, l.bytes.end(), at, at + l.tree_key->keylen);
     if (copy == l.bytes.end()) throw std::runtime_error("no copy of the tree key in the keys list");
     l.tree_key_copy = static_cast<size_t>(copy - l.bytes.begin());
     return l;
@@ -278,6 +315,24 @@ const Corruption kCorruptions[] = {
     {"EntryOffsetCountTooSmall", "uproot-HZZ-uncompressed.root",
      [](Bytes& b, const Layout& l) { put<int32_t>(b, l.basket_offsets("Jet_Px"), 3); },
      "branch Jet_Px of tree events", "entry-offset array of 3 slots"},
+
+    // Read as a scalar, the array's entries are not one element each.
+    {"ArrayLeafLosesItsCount", "uproot-HZZ-uncompressed.root",
+     [](Bytes& b, const Layout& l) { put<uint32_t>(b, l.leaf_count_ref("Jet_Px", "NJet"), 0); },
+     "branch Jet_Px of tree events", "not the one 4-byte element of a leaf without a count"},
+    // Entries of one element each, read from a count-indexed branch's basket (with its
+    // entry-offset array) whose entry size was bent to fit.
+    {"FixedEntriesFromABasketWithOffsets", "uproot-HZZ-uncompressed.root",
+     [](Bytes& b, const Layout& l) {
+         put<int32_t>(b, l.branch_entry_offset_len("Jet_Px", "Jet_Px[NJet]/F"), 0);
+         put<int32_t>(b, l.basket_entry_size("Jet_Px"), 4);
+     },
+     "branch Jet_Px of tree events", "basket of fixed-size entries carries"},
+    // A tree of no branches claiming 692 million entries: whatever looped over its entries
+    // (an empty JSON object per entry) ran for minutes and wrote gigabytes.
+    {"TreeClaimsEntriesNoBasketHolds", "older-and-other-writers/uproot-issue261.root",
+     [](Bytes& b, const Layout& l) { put<int64_t>(b, l.tree_entries(), 692000000); }, "tree events",
+     "claims 692000000 entries but has no branches"},
 };
 
 // One block header fault per codec: unknown tag, sizes that lie, a damaged stream.
@@ -347,5 +402,28 @@ TEST_P(CorruptFile, FailsNamingFileObjectAndFault)
 std::string corruption_name(const ::testing::TestParamInfo<Corruption>& info) { return info.param.name; }
 
 INSTANTIATE_TEST_SUITE_P(ReferenceFiles, CorruptFile, ::testing::ValuesIn(all_corruptions()), corruption_name);
+
+// A scalar branch whose basket table points at a count-indexed branch's basket (seek, size,
+// entry numbers and entry-offset length copied from it) reads another branch's data.
+TEST(CorruptBasketTable, ABasketOfAnotherBranchIsDamage)
+{
+    REQUIRE_TESTDATA(path, "uproot-HZZ-uncompressed.root");
+    auto file = RootFile::open(path.string());
+    rootio::TreeInfo tree = rootio::read_tree(*file, "events");
+    const rootio::BranchInfo jagged = tree.branches.at(static_cast<size_t>(tree.find_branch("Jet_Px")));
+    rootio::BranchInfo& scalar = tree.branches.at(static_cast<size_t>(tree.find_branch("MET_px")));
+    scalar.basket_seek = jagged.basket_seek;
+    scalar.basket_bytes = jagged.basket_bytes;
+    scalar.basket_entry = jagged.basket_entry;
+    scalar.entry_offset_len = jagged.entry_offset_len;
+    rootio::BranchReader reader(*file, tree, tree.find_branch("MET_px"));
+    try {
+        reader.entry_bytes(0);
+        FAIL() << "read another branch's basket";
+    } catch (const RootError& e) {
+        EXPECT_EQ(std::string(e.what()), path.string() + ": branch MET_px of tree events: basket record belongs to "
+                                                          "branch Jet_Px (basket 0, entry 0)");
+    }
+}
 
 }  // namespace

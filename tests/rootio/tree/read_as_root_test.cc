@@ -365,6 +365,16 @@ TEST(ReadAsRoot, EmbeddedBasketsStandInForTheDiskBasketsOfTheirNumber)
     }
     BranchReader x_again(*file, damaged, 0);
     EXPECT_EQ(rootio::load_be<int32_t>(x_again.entry_bytes(3).data()), 3);
+
+    // A first entry with no room after it for the basket's entries.
+    damaged.branches[1].embedded[2].first_entry = INT64_MAX - 1;
+    try {
+        BranchReader overflowing(*file, damaged, 1);
+        FAIL() << "expected RootError";
+    } catch (const RootError& e) {
+        EXPECT_THAT(e.what(), HasSubstr("branch y of tree t: embedded basket 2 starts at entry 9223372036854775806, "
+                                        "leaving no room for its 2 entries"));
+    }
 }
 
 TEST(ReadAsRoot, ABasketKeptWithoutItsBufferIsReadFromDiskOrFailsItsBranchAlone)

@@ -39,9 +39,10 @@ Shape standard_shape()
 
 // Writes `entries` entries of the standard shape starting at id `first_id`, appending each
 // entry's bytes to `columns`.
-void write_standard(const std::string& path, int64_t first_id, int entries, Columns* columns = nullptr)
+void write_standard(const std::string& path, int64_t first_id, int entries, Columns* columns = nullptr,
+                    int compression = 101)
 {
-    FileWriter file(path, 101);
+    FileWriter file(path, compression);
     TreeWriter tree(file, "Events", "");
     tree.set_auto_flush(100);
     for (const BranchInfo& b : standard_shape().branches) tree.add_branch(b);
@@ -227,6 +228,26 @@ TEST(TreeMerger, CorruptMissingOrSelfInputsFailAndLeaveNoOutput)
     }
     EXPECT_THAT(merge_error(out, {good, bad_basket}),
                 AllOf(HasSubstr(bad_basket), HasSubstr("branch x"), HasSubstr("basket 1")));
+    EXPECT_FALSE(std::filesystem::exists(out));
+
+    // A basket table giving a basket a negative size, which would size the read of the run
+    // of baskets around it.
+    const std::string bad_size = (dir / "bad_size.root").string();
+    write_standard(bad_size, 0, 400, nullptr, 0);
+    {
+        const BranchInfo id = reopen(bad_size).tree.branches[2];
+        std::vector<uint8_t> bytes = handmade::read(bad_size);
+        std::vector<uint8_t> table(1 + 4 * id.basket_bytes.size(), 1);  // flag, then the sizes
+        for (size_t k = 0; k < id.basket_bytes.size(); ++k)
+            rootio::store_be<int32_t>(&table[1 + 4 * k], id.basket_bytes[k]);
+        const auto at = std::search(bytes.begin(), bytes.end(), table.begin(), table.end());
+        ASSERT_NE(at, bytes.end());
+        rootio::store_be<int32_t>(&at[1], INT32_MIN);
+        handmade::write(bad_size, bytes);
+    }
+    EXPECT_THAT(merge_error(out, {good, bad_size}),
+                AllOf(HasSubstr(bad_size), HasSubstr("branch id: basket 0 at byte"),
+                      HasSubstr("lies outside the file")));
     EXPECT_FALSE(std::filesystem::exists(out));
 
     std::filesystem::copy_file(good, out);
