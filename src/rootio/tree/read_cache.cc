@@ -78,13 +78,15 @@ void ReadCache::advance(int64_t entry)
     if (entry >= next_trigger_) read_ahead(entry);
 }
 
-// Whichever branches the window's entries read, their baskets come in one request; those
-// the loop does not read by themselves wait, undecoded, for a whole-entry read.
+// Whichever branches the window's entries read, their baskets come in one request, to the
+// end of the window's cluster when the tree says where that is; those the loop does not
+// read by themselves wait, undecoded, for a whole-entry read.
 void ReadCache::fetch_learning_window(int64_t entry)
 {
+    const int64_t to = tree_->auto_flush > 0 ? std::max(cluster_end(entry), learn_end_) : learn_end_;
     wanted_.clear();
     for (const int branch : active_)
-        if (!want_baskets(branch, entry, std::min(tree_->entries, learn_end_), false)) break;
+        if (!want_baskets(branch, entry, std::min(tree_->entries, to), false)) break;
     fetch_wanted();
 }
 
