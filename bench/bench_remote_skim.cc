@@ -1,10 +1,13 @@
-// Skimming a chain of generated files read locally and from an XRootD server on localhost.
-// Measures the real skim (a child process): events per second over each kind of input,
-// and checks the two outputs are the same bytes. Then replays the skim's reads in this
-// process (the driver's cache settings, branch statuses and reads) and counts what the
-// files were asked for: read requests per cluster and bytes read against the files' size.
+// Skimming generated files read locally and from an XRootD server on localhost, directly
+// (RTT 0) and through a relay holding every chunk half a round trip in each direction
+// (RTT 20 and 100 ms). Measures the real skim (a child process) on each, checks the outputs
+// are the local one's bytes, then replays the skim's reads in this process (the driver's
+// cache settings, branch statuses and reads) and counts per cluster the requests the files
+// received and the loop thread's stops (synchronous reads and waits for bytes sent ahead),
+// and the bytes read against the files' size and against the needed baskets' bytes. Last,
+// the up-front check of 100 remote inputs at RTT 100 ms.
 //
-//   bench_remote_skim [--files N] [--events N] [--compression SETTING] [--rounds N]
+//   bench_remote_skim [--rounds N] [--check-inputs N]
 //
 // Inputs are made by make-example into BUILD/bench-data/ and reused until make-example is
 // rebuilt; the server is Debian's xrootd, started on a free port and stopped at the end.
@@ -18,16 +21,20 @@
 #include <filesystem>
 #include <fstream>
 #include <iterator>
+#include <memory>
 #include <stdexcept>
 #include <string>
 #include <vector>
 
 #include "Heron.h"
+#include "TChain.h"
 #include "TFile.h"
 #include "TTree.h"
 #include "rootio/io/byte_source.h"
 #include "rootio/file/root_file.h"
 #include "rootio/tree/tree_reader.h"
+#include "delay_relay.h"
+#include "input_check.h"
 #include "selection.h"
 #include "xrootd_server.h"
 
@@ -35,11 +42,20 @@ namespace {
 
 namespace fs = std::filesystem;
 
+// One kind of input: `files` files of `events` events each, made by make-example.
+struct InputSet {
+    int files = 1;
+    int events = 30000;
+    int compression = 209;
+    double pass_fraction = 0;  // 0: make-example's default (about 3 %)
+};
+
 struct Config {
-    int files = 4;
-    int events = 30000;  // per file
-    int compression = 505;
-    int rounds = 3;
+    std::vector<InputSet> sets = {{1, 30000, 209, 0}, {3, 3000, 101, 0}};
+    std::vector<int> rtts_ms = {0, 20, 100};
+    InputSet sparse = {1, 30000, 101, 0.001};  // for bytes read against bytes needed
+    int check_inputs = 100;                    // remote inputs checked up front
+    int rounds = 2;
 };
 
 // Runs `argv` in `folder` with standard output discarded and SOURCE_DATE_EPOCH fixed;
@@ -80,22 +96,24 @@ fs::path build_folder()
     throw std::runtime_error("build the targets skim and make-example first");
 }
 
-std::vector<std::string> make_inputs(const fs::path& build, const Config& c)
+std::vector<std::string> make_inputs(const fs::path& build, const InputSet& set)
 {
-    const fs::path folder = build / "bench-data" /
-                            ("chain-" + std::to_string(c.files) + "x" + std::to_string(c.events) + "-c" +
-                             std::to_string(c.compression));
+    std::string tag = std::to_string(set.files) + "x" + std::to_string(set.events) + "-c" +
+                      std::to_string(set.compression);
+    if (set.pass_fraction > 0) tag += "-p" + std::to_string(set.pass_fraction);
+    const fs::path folder = build / "bench-data" / ("chain-" + tag);
     fs::create_directories(folder);
     std::vector<std::string> inputs;
-    for (int k = 1; k <= c.files; ++k) {
+    for (int k = 1; k <= set.files; ++k) {
         const fs::path file = folder / ("part-" + std::to_string(k) + ".root");
         if (!fs::exists(file) || fs::last_write_time(file) < fs::last_write_time(build / "make-example")) {
             std::fprintf(stderr, "bench_remote_skim: making %s ...\n", file.c_str());
             const fs::path partial = file.string() + ".partial";
-            timed_run({(build / "make-example").string(), "--events", std::to_string(c.events), "--seed",
-                       std::to_string(k), "--compression", std::to_string(c.compression), "--output",
-                       partial.string(), "--quiet"},
-                      folder);
+            std::vector<std::string> args = {(build / "make-example").string(), "--events", std::to_string(set.events),
+                                             "--seed", std::to_string(k), "--compression",
+                                             std::to_string(set.compression), "--output", partial.string(), "--quiet"};
+            if (set.pass_fraction > 0) args.insert(args.end(), {"--pass-fraction", std::to_string(set.pass_fraction)});
+            timed_run(args, folder);
             fs::rename(partial, file);  // only a finished file is ever reused
         }
         inputs.push_back(file.string());
@@ -125,17 +143,18 @@ ChainShape shape_of(const std::vector<std::string>& files)
 struct Reads {
     uint64_t open_requests = 0;  // header, keys and tree record of each file
     uint64_t loop_requests = 0;  // the event loop's
+    uint64_t loop_stops = 0;     // the loop thread's synchronous reads and waits for bytes
     uint64_t bytes = 0;
-    double seconds = 0;
+    int selected = 0;
 };
 
 // The skim's reads without its output: each file opened, pruned to the kept branches, the
 // selection's branches read for every entry and the kept ones for the selected entries.
-Reads replay(const std::vector<std::string>& inputs, const std::vector<std::string>& kept)
+// With `cache_bytes` 0 every reader reads exactly the baskets it needs, one by one.
+Reads replay(const std::vector<std::string>& inputs, const std::vector<std::string>& kept, int64_t cache_bytes)
 {
     Reads r;
     const rootio::ReadTotals start = rootio::read_totals();
-    const auto clock_start = std::chrono::steady_clock::now();
     std::vector<LorentzVector> veto, tight;
     for (const std::string& input : inputs) {
         const rootio::ReadTotals before_open = rootio::read_totals();
@@ -143,7 +162,7 @@ Reads replay(const std::vector<std::string>& inputs, const std::vector<std::stri
         auto* tree = static_cast<TTree*>(file.Get("Events"));
         r.open_requests += rootio::read_totals().requests - before_open.requests;
         const rootio::ReadTotals before_loop = rootio::read_totals();
-        tree->SetCacheSize(134217728);
+        tree->SetCacheSize(cache_bytes);
         tree->SetCacheLearnEntries(100);
         tree->SetBranchStatus("*", 0);
         for (const std::string& name : kept) tree->SetBranchStatus(name.c_str(), 1);
@@ -151,15 +170,34 @@ Reads replay(const std::vector<std::string>& inputs, const std::vector<std::stri
         for (Long64_t entry = 0; entry < tree->GetEntriesFast(); ++entry) {
             nt.GetEntry(entry);
             LorentzVector lep_p4;
-            if (passes_lepton_selection(veto, tight, lep_p4) && passes_jet_selection(lep_p4))
+            if (passes_lepton_selection(veto, tight, lep_p4) && passes_jet_selection(lep_p4)) {
                 tree->GetEntry(entry);
+                ++r.selected;
+            }
         }
         nt.Init(nullptr);
-        r.loop_requests += rootio::read_totals().requests - before_loop.requests;
+        const rootio::ReadTotals after = rootio::read_totals();
+        r.loop_requests += after.requests - before_loop.requests;
+        r.loop_stops += after.blocking_reads + after.waits - before_loop.blocking_reads - before_loop.waits;
     }
     r.bytes = rootio::read_totals().bytes - start.bytes;
-    r.seconds = std::chrono::duration<double>(std::chrono::steady_clock::now() - clock_start).count();
     return r;
+}
+
+// The skim's branch statuses on a chain of `urls`, checked up front as the skim does.
+double timed_check(const std::vector<std::string>& urls, const std::vector<std::string>& kept)
+{
+    const auto start = std::chrono::steady_clock::now();
+    TDirectory* current = gDirectory;
+    {
+        TChain chain("Events");
+        for (const std::string& url : urls) chain.Add(url.c_str());
+        chain.SetBranchStatus("*", 0);
+        for (const std::string& name : kept) chain.SetBranchStatus(name.c_str(), 1);
+        skim::check_chain_inputs(chain);
+    }
+    gDirectory = current;
+    return std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
 }
 
 Config parse(int argc, char** argv)
@@ -168,18 +206,14 @@ Config parse(int argc, char** argv)
     for (int i = 1; i + 1 < argc; i += 2) {
         const std::string option = argv[i];
         const int value = std::atoi(argv[i + 1]);
-        if (option == "--files")
-            c.files = value;
-        else if (option == "--events")
-            c.events = value;
-        else if (option == "--compression")
-            c.compression = value;
-        else if (option == "--rounds")
+        if (option == "--rounds")
             c.rounds = value;
+        else if (option == "--check-inputs")
+            c.check_inputs = value;
         else
             throw std::runtime_error("unknown option " + option);
     }
-    if (c.files < 1 || c.events < 1 || c.rounds < 1) throw std::runtime_error("counts must be positive");
+    if (c.rounds < 1 || c.check_inputs < 1) throw std::runtime_error("counts must be positive");
     return c;
 }
 
@@ -189,56 +223,93 @@ int main(int argc, char** argv)
 try {
     const Config config = parse(argc, argv);
     const fs::path build = build_folder();
-    const std::vector<std::string> local = make_inputs(build, config);
     testutil::XRootDServer server;
-    std::vector<std::string> remote;
-    for (size_t k = 0; k < local.size(); ++k)
-        remote.push_back(server.publish(local[k], "store/part-" + std::to_string(k + 1) + ".root"));
-    const ChainShape shape = shape_of(local);
-
-    // The real skim, fastest of the rounds, each kind of input in turn within a round.
     const fs::path run_folder = build / "bench-data" / "remote-run";
     fs::create_directories(run_folder);
-    auto skim_args = [&](const std::vector<std::string>& inputs, const std::string& output) {
-        std::vector<std::string> args = {(build / "skim").string(), "-o", output};
+    auto skim_args = [&](const std::vector<std::string>& inputs) {
+        std::vector<std::string> args = {(build / "skim").string(), "-o", "out.root"};
         args.insert(args.end(), inputs.begin(), inputs.end());
         return args;
     };
-    double best_local = 1e300, best_remote = 1e300;
-    for (int round = 0; round < config.rounds; ++round) {
-        best_local = std::min(best_local, timed_run(skim_args(local, "out.root"), run_folder));
-        const std::string local_output = file_bytes(run_folder / "out.root");
-        best_remote = std::min(best_remote, timed_run(skim_args(remote, "out.root"), run_folder));
-        if (file_bytes(run_folder / "out.root") != local_output)
-            throw std::runtime_error("the remote skim's output differs from the local one");
-    }
-    std::vector<std::string> kept;
-    {
+    auto kept_branches = [&] {
+        std::vector<std::string> kept;
         const auto output = rootio::RootFile::open((run_folder / "out.root").string());
         for (const auto& branch : rootio::read_tree(*output, "Events").branches) kept.push_back(branch.name);
+        return kept;
+    };
+    std::printf("| input | RTT | skim | remote / local | requests per cluster | waits per cluster | "
+                "bytes read / size |\n|---|---|---|---|---|---|---|\n");
+    std::vector<std::string> kept;
+    int published = 0;
+    for (const InputSet& set : config.sets) {
+        const std::vector<std::string> local = make_inputs(build, set);
+        std::vector<std::string> names;
+        for (const std::string& path : local) {
+            names.push_back("store/" + std::to_string(published++) + ".root");
+            server.publish(path, names.back());
+        }
+        const ChainShape shape = shape_of(local);
+        const std::string label = std::to_string(set.files) + " x " + std::to_string(set.events) + " events, " +
+                                  std::to_string(set.compression);
+        double best_local = 1e300;
+        std::string local_output;
+        for (int round = 0; round < config.rounds; ++round)
+            best_local = std::min(best_local, timed_run(skim_args(local), run_folder));
+        local_output = file_bytes(run_folder / "out.root");
+        kept = kept_branches();
+        const Reads local_reads = replay(local, kept, 134217728);
+        std::printf("| %s | local | %.2f s | | %.1f | %.2f | %.3f |\n", label.c_str(), best_local,
+                    static_cast<double>(local_reads.loop_requests) / static_cast<double>(shape.clusters),
+                    static_cast<double>(local_reads.loop_stops) / static_cast<double>(shape.clusters),
+                    static_cast<double>(local_reads.bytes) / static_cast<double>(shape.bytes));
+        for (const int rtt : config.rtts_ms) {
+            // RTT 0: the server itself; otherwise through the relay, half the round trip each way.
+            std::unique_ptr<testutil::DelayRelay> relay;
+            if (rtt > 0) relay = std::make_unique<testutil::DelayRelay>(server.port(), std::chrono::milliseconds(rtt / 2));
+            std::vector<std::string> urls;
+            for (const std::string& name : names) urls.push_back(relay ? relay->url(name) : server.url(name));
+            double best = 1e300;
+            for (int round = 0; round < config.rounds; ++round) {
+                best = std::min(best, timed_run(skim_args(urls), run_folder));
+                if (file_bytes(run_folder / "out.root") != local_output)
+                    throw std::runtime_error("the remote skim's output differs from the local one");
+            }
+            const Reads reads = replay(urls, kept, 134217728);
+            std::printf("| %s | %d ms | %.2f s | %.2f | %.1f | %.2f | %.3f |\n", label.c_str(), rtt, best,
+                        best / best_local,
+                        static_cast<double>(reads.loop_requests) / static_cast<double>(shape.clusters),
+                        static_cast<double>(reads.loop_stops) / static_cast<double>(shape.clusters),
+                        static_cast<double>(reads.bytes) / static_cast<double>(shape.bytes));
+            std::fflush(stdout);
+        }
     }
 
-    const Reads local_reads = replay(local, kept);
-    const Reads remote_reads = replay(remote, kept);
+    // Bytes read against what reading exactly the needed baskets reads (no cache: each
+    // reader reads the baskets it needs, one by one), at the default and a sparse pass.
+    for (const InputSet& set : {config.sets[0], config.sparse}) {
+        const std::vector<std::string> local = make_inputs(build, set);
+        const Reads needed = replay(local, kept, 0);
+        const Reads cached = replay(local, kept, 134217728);
+        std::printf("%d x %d events, %d: %d selected (%.2f %%); bytes read / needed %.3f (%.1f MB / %.1f MB)\n",
+                    set.files, set.events, set.compression, cached.selected,
+                    100.0 * cached.selected / (set.files * static_cast<double>(set.events)),
+                    static_cast<double>(cached.bytes) / static_cast<double>(needed.bytes), cached.bytes / 1e6,
+                    needed.bytes / 1e6);
+    }
 
-    std::printf("chain: %d files, %lld events, %lld clusters, %.1f MB (compression %d); %zu kept branches\n",
-                config.files, static_cast<long long>(shape.entries), static_cast<long long>(shape.clusters),
-                static_cast<double>(shape.bytes) / 1e6, config.compression, kept.size());
-    std::printf(
-        "| input | skim | events/s | requests per file opened | requests per cluster | bytes read / size "
-        "|\n");
-    std::printf("|---|---|---|---|---|---|\n");
-    auto row = [&](const char* kind, double seconds, const Reads& reads) {
-        std::printf("| %s | %.2f s | %.0f | %.1f | %.1f | %.3f |\n", kind, seconds,
-                    static_cast<double>(shape.entries) / seconds,
-                    static_cast<double>(reads.open_requests) / config.files,
-                    static_cast<double>(reads.loop_requests) / static_cast<double>(shape.clusters),
-                    static_cast<double>(reads.bytes) / static_cast<double>(shape.bytes));
-    };
-    row("local files", best_local, local_reads);
-    row("root://localhost", best_remote, remote_reads);
-    std::printf("remote / local wall time: %.2f (replayed reads: %.2f)\n", best_remote / best_local,
-                remote_reads.seconds / local_reads.seconds);
+    // Remote inputs checked up front through a 100 ms round trip.
+    {
+        const std::vector<std::string> local = make_inputs(build, config.sets[1]);
+        testutil::DelayRelay relay(server.port(), std::chrono::milliseconds(50));
+        std::vector<std::string> urls;
+        for (int k = 0; k < config.check_inputs; ++k) {
+            const std::string name = "many/" + std::to_string(k) + ".root";
+            server.publish(local[static_cast<size_t>(k) % local.size()], name);
+            urls.push_back(relay.url(name));
+        }
+        std::printf("%d remote inputs checked up front at RTT 100 ms: %.2f s\n", config.check_inputs,
+                    timed_check(urls, kept));
+    }
     fs::remove(run_folder / "out.root");
     return 0;
 } catch (const std::exception& e) {

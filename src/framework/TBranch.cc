@@ -39,6 +39,7 @@ Int_t TBranch::GetEntry(Long64_t entry, Int_t getall)
 {
     if (fTree->IsOutput()) return 0;  // an output branch holds no entries to read back
     if (entry != fReadEntry && fTree->fCache && fTree->fCache->learning()) {
+        if (fTree->fActiveStale) fTree->RefreshActive();  // the cache fetches for the active branches
         Reader();  // a branch that cannot be read is not learned
         fTree->fCache->learn(fIndex, entry);
     }

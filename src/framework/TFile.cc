@@ -9,6 +9,7 @@
 
 #include "TTree.h"
 #include "rootio/format/error.h"
+#include "rootio/tree/opened_files.h"
 #include "rootio/tree/tree_reader.h"
 
 namespace {
@@ -27,7 +28,9 @@ TFile::TFile(const char* fname, Option_t* option, const char* ftitle, Int_t comp
 {
     if (fOption.empty() || fOption == "READ") {
         fOption = "READ";
-        fReader = rootio::RootFile::open(fname);
+        // A file opened ahead (rootio/tree/opened_files.h) is not opened again.
+        fReader = rootio::take_opened_file(fname);
+        if (!fReader) fReader = rootio::RootFile::open(fname);
     } else if (fOption == "RECREATE" || fOption == "NEW" || fOption == "CREATE") {
         if (fOption != "RECREATE" && std::filesystem::exists(fname))
             rootio::fail(fname, "", "file already exists (open it with \"RECREATE\" to replace it)");
@@ -75,7 +78,8 @@ TObject* TFile::Get(const char* namecycle)
     if (!rootio::is_tree_class(key->class_name))
         rootio::fail(GetName(), rootio::printable(key_name),
                      "is a " + rootio::printable(key->class_name) + "; only TTree objects can be read");
-    return new TTree(this, rootio::read_tree(*fReader, *key, key_name));
+    std::optional<rootio::TreeInfo> ahead = rootio::take_tree_read_ahead(*fReader, *key);
+    return new TTree(this, ahead ? std::move(*ahead) : rootio::read_tree(*fReader, *key, key_name));
 }
 
 Int_t TFile::Write(const char* name, Int_t opt, Int_t bufsize)

@@ -50,7 +50,7 @@ private:
 
     std::string fOption;
     Int_t fCompress;
-    std::unique_ptr<rootio::RootFile> fReader;
+    std::shared_ptr<const rootio::RootFile> fReader;  // shared with a file opened ahead
     std::unique_ptr<rootio::FileWriter> fWriter;
     bool fWritten = false;
 };

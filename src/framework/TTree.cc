@@ -119,6 +119,15 @@ void TTree::RefreshActive()
         if (!obj->TestBit(TBranch::kDoNotProcess)) fActive.push_back(static_cast<TBranch*>(obj));
     fActiveStale = false;
     fActiveReadersStale = true;
+    if (fCache) TellCacheActive();
+}
+
+void TTree::TellCacheActive()
+{
+    std::vector<int> indices;
+    indices.reserve(fActive.size());
+    for (const TBranch* branch : fActive) indices.push_back(branch->fIndex);
+    fCache->set_active(indices);
 }
 
 Int_t TTree::SetCacheSize(Long64_t cachesize)
@@ -132,6 +141,7 @@ Int_t TTree::SetCacheSize(Long64_t cachesize)
                                                      rootio::thread_count());
     for (TObject* obj : fBranches)
         if (auto* branch = static_cast<TBranch*>(obj); branch->fReader) branch->fReader->use_cache(fCache.get());
+    if (fCache && !fActiveStale) TellCacheActive();
     return 0;
 }
 

@@ -81,6 +81,7 @@ private:
     void AddBranchLike(const TBranch& source);
     void WriteToFile();
     void RefreshActive();
+    void TellCacheActive();
     void PrepareCachedEntry(Long64_t entry);
     void Unlink(TTree* output);
     void RelinkProviders();

@@ -15,6 +15,7 @@
 #include "TTree.h"
 #include "rootio/format/error.h"
 #include "rootio/format/printable.h"
+#include "rootio/tree/opened_files.h"
 
 namespace skim {
 namespace {
@@ -26,6 +27,24 @@ std::string type_of(const rootio::BranchInfo& branch)
     if (branch.class_name != "TBranch" || !branch.is_supported())
         return branch.class_name + " " + branch.title;
     return branch.leaf.title + "/" + rootio::leaf_type_letter(branch.leaf.type);
+}
+
+// Inputs opened at once (remote ones each cost several round trips), and how many of
+// them stay open from the check to the event loop: beyond that they are opened again
+// there, so a long list does not hold thousands of descriptors.
+constexpr int kOpenedAtOnce = 16;
+constexpr Int_t kKeptForTheLoop = 256;
+
+// Opens the inputs [from, from + kOpenedAtOnce) concurrently, with their trees, for the
+// check and the event loop to take.
+void open_window(TChain& chain, Int_t from)
+{
+    auto* elements = chain.GetListOfFiles();
+    std::vector<std::string> kept, checked_only;
+    for (Int_t i = from; i < std::min(elements->GetEntries(), from + kOpenedAtOnce); ++i)
+        (i < kKeptForTheLoop ? kept : checked_only).push_back(elements->UncheckedAt(i)->GetTitle());
+    rootio::open_files_ahead(kept, chain.GetName(), 2, kOpenedAtOnce);
+    rootio::open_files_ahead(checked_only, chain.GetName(), 1, kOpenedAtOnce);
 }
 
 }  // namespace
@@ -44,8 +63,11 @@ void check_reader_branches(const std::string& file_name, const TObjArray& branch
 
 void check_chain_inputs(TChain& chain)
 {
-    TObjArray* first_branches = chain.GetListOfBranches();  // opens the first file
     auto* elements = chain.GetListOfFiles();
+    // Opened ahead: the first file for the chain and the loop, the others for the check
+    // and the loop.
+    if (!chain.GetTree()) open_window(chain, 0);
+    TObjArray* first_branches = chain.GetListOfBranches();  // opens the first file
     const std::string first_name = rootio::printable(elements->UncheckedAt(0)->GetTitle());
     check_reader_branches(elements->UncheckedAt(0)->GetTitle(), *first_branches);
     std::vector<const rootio::BranchInfo*> kept;
@@ -57,6 +79,7 @@ void check_chain_inputs(TChain& chain)
     // Opening a file makes it the current directory; the run's own must stay current.
     TDirectory* current = gDirectory;
     for (Int_t i = 1; i < elements->GetEntries(); ++i) {
+        if (i % kOpenedAtOnce == 0) open_window(chain, i);
         auto* element = static_cast<TChainElement*>(elements->UncheckedAt(i));
         const std::string name = element->GetTitle();
         try {

@@ -26,6 +26,7 @@
 #include "command_line.h"
 #include "input_check.h"
 #include "input_list.h"
+#include "rootio/tree/opened_files.h"
 #include "selection.h"
 #include "tqdm.h"
 
@@ -81,9 +82,15 @@ int main(int argc, char** argv)
         TObjArray* file_list = chain->GetListOfFiles();
         TIter file_iter(file_list);
         TObject* current_file = nullptr;
-        while ((current_file = file_iter.Next())) {
+        // The check left the inputs open: each file's tree is read while the one before it
+        // is skimmed.
+        if (file_list->GetEntries() > 0) rootio::read_tree_ahead(file_list->At(0)->GetTitle(), "Events");
+        for (Int_t index = 0; (current_file = file_iter.Next()); ++index) {
             file = TFile::Open(current_file->GetTitle());
             TTree* tree = (TTree*)file->Get("Events");
+            if (TObject* next = file_list->At(index + 1);
+                next && std::string(next->GetTitle()) != current_file->GetTitle())
+                rootio::read_tree_ahead(next->GetTitle(), "Events");
             tree->SetCacheSize(134217728);
             tree->SetCacheLearnEntries(100);
             tree->SetBranchStatus("*", 0);

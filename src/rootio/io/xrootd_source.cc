@@ -6,6 +6,7 @@
 #include <XrdCl/XrdClFile.hh>
 #include <XrdCl/XrdClLog.hh>
 #include <XrdCl/XrdClURL.hh>
+#include <XrdCl/XrdClXRootDResponses.hh>
 #include <cstdlib>
 #include <mutex>
 
@@ -97,6 +98,87 @@ XRootDSource::~XRootDSource()
     if (!file_->IsOpen()) return;
     // Nothing to do about a failed close of a file only read.
     [[maybe_unused]] const XrdCl::XRootDStatus closed = file_->Close(kCloseTimeoutSeconds);
+}
+
+namespace {
+
+// The answer to one request of a submitted batch, from the client's own threads.
+class AnswerHandler final : public XrdCl::ResponseHandler {
+public:
+    AnswerHandler(PendingRead& pending, std::string name, std::string context, uint64_t wanted, bool vector)
+        : pending_(pending), name_(std::move(name)), context_(std::move(context)), wanted_(wanted), vector_(vector)
+    {
+    }
+
+    void HandleResponse(XrdCl::XRootDStatus* status, XrdCl::AnyObject* response) override
+    {
+        const std::unique_ptr<XrdCl::XRootDStatus> owned_status(status);
+        const std::unique_ptr<XrdCl::AnyObject> owned_response(response);
+        uint64_t got = 0;
+        if (response) {
+            XrdCl::ChunkInfo* chunk = nullptr;
+            XrdCl::VectorReadInfo* vector = nullptr;
+            if (vector_) {
+                response->Get(vector);
+                if (vector) got = vector->GetSize();
+            } else {
+                response->Get(chunk);
+                if (chunk) got = chunk->length;
+            }
+        }
+        finish(status && !status->IsOK() ? *status : XrdCl::XRootDStatus(), got);
+    }
+
+    // Also called when the request could not be sent at all.
+    void finish(const XrdCl::XRootDStatus& status, uint64_t got)
+    {
+        std::exception_ptr error;
+        try {
+            if (!status.IsOK()) fail(name_, context_, "read failed: " + what_happened(status));
+            if (got != wanted_) fail(name_, context_, "file shrank while reading");
+        } catch (...) {
+            error = std::current_exception();
+        }
+        PendingRead& pending = pending_;
+        delete this;
+        pending.part_done(std::move(error));
+    }
+
+private:
+    PendingRead& pending_;
+    std::string name_;
+    std::string context_;
+    uint64_t wanted_;
+    bool vector_;  // a vector read (answered with a VectorReadInfo), else a plain read
+};
+
+}  // namespace
+
+std::unique_ptr<PendingRead> XRootDSource::submit_ranges(std::span<const ByteRange> ranges,
+                                                         std::string_view context) const
+{
+    const std::vector<std::vector<ReadPiece>> requests = plan_vector_reads(ranges, kReadvLimits);
+    auto pending = std::make_unique<PendingRead>(*this, static_cast<int>(requests.size()));
+    for (const std::vector<ReadPiece>& request : requests) {
+        uint64_t wanted = 0;
+        for (const ReadPiece& piece : request) wanted += piece.length;
+        // Handed to the client, which calls it once; it deletes itself then.
+        AnswerHandler* handler =
+            std::make_unique<AnswerHandler>(*pending, name(), std::string(context), wanted, request.size() > 1)
+                .release();
+        XrdCl::XRootDStatus sent;
+        if (request.size() == 1) {
+            sent = file_->Read(request[0].seek, request[0].length, request[0].out, handler);
+        } else {
+            XrdCl::ChunkList chunks;
+            chunks.reserve(request.size());
+            for (const ReadPiece& piece : request) chunks.emplace_back(piece.seek, piece.length, piece.out);
+            sent = file_->VectorRead(chunks, nullptr, handler);
+        }
+        count_requests(1);
+        if (!sent.IsOK()) handler->finish(sent, 0);  // the client will not call it
+    }
+    return pending;
 }
 
 void XRootDSource::read_ranges(std::span<const ByteRange> ranges, std::string_view context) const

@@ -37,6 +37,9 @@ public:
 private:
     XRootDSource(std::string url, std::unique_ptr<XrdCl::File> file, int64_t size);
     void read_ranges(std::span<const ByteRange> ranges, std::string_view context) const override;
+    // Asynchronous reads and vector reads: the client's threads complete the handle.
+    std::unique_ptr<PendingRead> submit_ranges(std::span<const ByteRange> ranges,
+                                               std::string_view context) const override;
 
     std::unique_ptr<XrdCl::File> file_;
 };

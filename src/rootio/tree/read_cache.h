@@ -1,15 +1,23 @@
 #pragma once
 // A tree's read cache. For the first entries it only watches which branches the loop reads
-// by themselves (learning); from then on, each time the loop enters a cluster, it fetches
-// those branches' baskets of the next cluster with one batched read and has them
-// decompressed on worker threads while the loop works through the current one. The
-// branches read only for some entries (a whole-entry read of a selected event) are fetched
-// per entry: every basket holding that entry, in one batched read, decompressed in parallel.
+// by themselves (learning), while the baskets of every active branch overlapping those
+// entries arrive in one batch; from then on, each time the loop enters a cluster, it sends
+// the request for those branches' baskets of the next cluster without waiting for it, and
+// has them decompressed on worker threads once they have arrived, while the loop works
+// through the current one. The loop only waits when it reaches bytes still on their way.
+//
+// The branches read only for some entries (a whole-entry read of a selected event) are
+// fetched per cluster: at the first such entry of a cluster, their baskets from there to the
+// end of the cluster (and of the next one, when the learned branches are read that far) in
+// one batch; while clusters keep having such entries, the next cluster's go out with the
+// learned branches' request. Their bytes are only held: each basket is decompressed when an
+// entry needs it (the baskets of one entry in parallel).
 //
 // Nothing is decompressed that the loop would not decompress, beyond the learned branches'
-// next cluster. A basket that fails to decode keeps its error until a reader takes it, so a
-// failure surfaces where, and as, it would have without the cache. With one thread the
-// batches are still read in one call, and each basket is decoded when its reader takes it.
+// next cluster. A basket that fails to decode keeps its error until a reader takes it, and a
+// batch that fails to arrive is dropped, so its baskets' readers read them again: a failure
+// surfaces where, and as, it would have without the cache. With one thread the batches are
+// still read in one request, and each basket is decoded when its reader takes it.
 //
 // All calls come from the thread running the loop; workers touch only the baskets handed
 // to them, and meet the loop through one atomic state per basket.
@@ -48,6 +56,9 @@ public:
     void restart_learning(int entries);
     bool learning() const { return learning_; }
 
+    // The tree's active branches: the first learning entry fetches their baskets
+    // overlapping the learning window.
+    void set_active(std::span<const int> branches) { active_.assign(branches.begin(), branches.end()); }
     // While learning: the loop reads `entry` of `branch` by itself. The first entry past the
     // learning window ends learning and reads ahead.
     void learn(int branch, int64_t entry);
@@ -70,7 +81,10 @@ public:
     uint64_t baskets_fetched() const { return baskets_fetched_; }
 
 private:
-    enum State : int { kIdle, kQueued, kRunning, kDone };
+    // kArriving: its bytes are on their way; kFetched: they are here, to be decoded when a
+    // reader needs it; kQueued: to be decoded by whoever moves it to kRunning.
+    enum State : int { kIdle, kArriving, kFetched, kQueued, kRunning, kDone };
+    struct Batch;
     // One basket read ahead. The loop fills it and queues it; whoever moves it from queued
     // to running (a worker or the loop) decodes it.
     struct Slot {
@@ -79,23 +93,38 @@ private:
         int basket = -1;
         int64_t expected_entries = 0;
         int64_t held_bytes = 0;
+        bool decode_ahead = false;  // queued for decoding as soon as it arrives
+        Batch* batch = nullptr;     // while arriving
         BasketRecord record;
         std::exception_ptr error;
+    };
+    // Baskets requested together, until their bytes have arrived.
+    struct Batch {
+        std::unique_ptr<PendingRead> read;
+        std::vector<Slot*> slots;
     };
     struct Want {
         int branch;
         int basket;
         int64_t bytes;  // held once read and decoded (estimated)
+        bool decode_ahead;
     };
 
     void read_ahead(int64_t entry);
+    void fetch_learning_window(int64_t entry);
     int64_t cluster_end(int64_t entry) const;
     // Adds the baskets of `branch` overlapping [from, to) that neither its reader nor the
     // cache holds to the batch; false once the size bound is reached.
-    bool want_baskets(int branch, int64_t from, int64_t to);
-    bool want(int branch, int basket);
-    bool held(int branch, int basket) const;
+    bool want_baskets(int branch, int64_t from, int64_t to, bool decode_ahead);
+    bool want(int branch, int basket, bool decode_ahead);
+    Slot* held(int branch, int basket) const;
     void fetch_wanted();
+    // Batches whose bytes are here become baskets to decode (or to drop, when the read
+    // failed). `arrive` waits for one that has not arrived.
+    void collect_arrived();
+    void arrive(Batch& batch);
+    // Releases baskets that end before `entry`, which no reader going forward will take.
+    void drop_passed(int64_t entry);
     void submit(std::span<Slot* const> slots);
     void decode(Slot& slot, Decompressor& decompressor);
     // Runs a queued basket's decoding on this thread; true when it did.
@@ -119,6 +148,11 @@ private:
     std::vector<int> loaded_;           // per branch: the basket its reader holds, or -1
     int64_t next_trigger_ = INT64_MAX;  // entering this entry's cluster reads further
     int64_t fetched_until_ = 0;         // learned baskets before this entry were wanted
+    std::vector<int> active_;           // the tree's active branches
+    // Branches read for some entries only (a whole-entry read), as of the last one.
+    std::vector<int> kept_;
+    int64_t selected_cluster_end_ = -1;  // end of the last cluster with a whole-entry read
+    int64_t kept_until_ = 0;             // kept baskets before this entry were wanted
 
     std::vector<std::vector<Slot*>> pending_;   // per branch: baskets held, by basket index
     std::vector<std::unique_ptr<Slot>> slots_;  // every slot ever made
@@ -129,6 +163,10 @@ private:
     std::vector<Slot*> batch_;       // its slots (reused)
     std::vector<ByteRange> ranges_;  // its ranges (reused)
     std::vector<Slot*> submitted_;   // slots handed to workers, for the loop to help with
+    std::vector<Slot*> to_decode_;   // one entry's slots to hand to workers (reused)
+    std::vector<Slot*> arrived_;     // an arrived batch's slots to hand to workers (reused)
+    std::vector<std::unique_ptr<Batch>> in_flight_;  // batches whose bytes are on their way
+    std::vector<std::unique_ptr<Batch>> spare_batches_;
     int64_t held_bytes_ = 0;
 
     uint64_t batches_ = 0;
