@@ -22,7 +22,7 @@ export SKIM_THREADS="${SKIM_THREADS:-4}"
 # with the sanitizer, and its own threads hand data over in ways the sanitizer cannot see.
 declare -A skip=(
   [rootio_tests]="-RootFile.BlocksThatLieAboutTheirSizeCostAtMostOneBlockOfMemory:RemoteFile.*"
-  [skim_tests]="-SkimRemote.*"
+  [skim_tests]="-SkimRemote.*:RemoteReads.*"
 )
 for t in rootio_tests framework_tests skim_tests; do
   echo "tsan: $t"
