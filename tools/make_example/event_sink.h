@@ -14,7 +14,8 @@ class EventSink {
 public:
     virtual ~EventSink() = default;
     // Returns the branch's index for set_entry_bytes.
-    virtual int add_branch(const std::string& name, rootio::LeafType type, const std::string& count_branch = {}) = 0;
+    virtual int add_branch(const std::string& name, rootio::LeafType type,
+                           const std::string& count_branch = {}) = 0;
     virtual void begin() {}
     virtual void set_entry_bytes(int branch, std::span<const uint8_t> be) = 0;
     virtual void fill() = 0;

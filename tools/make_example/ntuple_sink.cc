@@ -72,10 +72,17 @@ void NTupleSink::set_entry_bytes(int branch, std::span<const uint8_t> be)
     }
     uint64_t size = 0;
     switch (b.type) {
-        case LeafType::UInt32: size = rootio::load_be<uint32_t>(be.data()); break;
-        case LeafType::Int32: size = static_cast<uint64_t>(rootio::load_be<int32_t>(be.data())); break;
-        case LeafType::UInt64: size = rootio::load_be<uint64_t>(be.data()); break;
-        default: throw std::logic_error("count " + b.name + " of an unexpected type");
+        case LeafType::UInt32:
+            size = rootio::load_be<uint32_t>(be.data());
+            break;
+        case LeafType::Int32:
+            size = static_cast<uint64_t>(rootio::load_be<int32_t>(be.data()));
+            break;
+        case LeafType::UInt64:
+            size = rootio::load_be<uint64_t>(be.data());
+            break;
+        default:
+            throw std::logic_error("count " + b.name + " of an unexpected type");
     }
     writer_.set_size(collections_[static_cast<size_t>(b.collection)], size);
 }

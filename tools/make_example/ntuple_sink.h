@@ -16,7 +16,9 @@ namespace make_example {
 class NTupleSink final : public EventSink {
 public:
     NTupleSink(rootio::ntuple::NTupleWriter& writer, int64_t cluster_entries)
-        : writer_(writer), cluster_entries_(cluster_entries) {}
+        : writer_(writer), cluster_entries_(cluster_entries)
+    {
+    }
     int add_branch(const std::string& name, rootio::LeafType type, const std::string& count_branch) override;
     void begin() override;
     void set_entry_bytes(int branch, std::span<const uint8_t> be) override;
@@ -31,7 +33,7 @@ private:
         rootio::LeafType type = rootio::LeafType::Bool;
         std::string count_branch;
         Role role = Role::Scalar;
-        int collection = -1;                    // Count and Member
+        int collection = -1;                      // Count and Member
         rootio::ntuple::NTupleWriter::Slot slot;  // Scalar and Member
     };
 

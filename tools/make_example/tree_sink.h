@@ -12,7 +12,10 @@ public:
     {
         return tree_.add_branch(name, type, count_branch);
     }
-    void set_entry_bytes(int branch, std::span<const uint8_t> be) override { tree_.set_entry_bytes(branch, be); }
+    void set_entry_bytes(int branch, std::span<const uint8_t> be) override
+    {
+        tree_.set_entry_bytes(branch, be);
+    }
     void fill() override { tree_.fill(); }
 
 private:

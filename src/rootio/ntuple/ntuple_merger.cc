@@ -20,7 +20,10 @@ namespace {
 
 constexpr uint64_t kMaxEnvelopeSize = uint64_t{1} << 30;  // as ROOT: larger blobs would need chaining
 
-std::string field_name(const Descriptor& d, uint32_t id) { return "field " + printable(d.field_path(id)); }
+std::string field_name(const Descriptor& d, uint32_t id)
+{
+    return "field " + printable(d.field_path(id));
+}
 
 template <class T>
 std::string differs(const std::string& what, const T& first, const T& other)
@@ -35,11 +38,13 @@ std::string field_difference(const Descriptor& a, const Descriptor& b, uint32_t 
     const std::string name = field_name(a, id);
     if (f.name != g.name) return name + ": named " + printable(g.name) + " in this input";
     if (f.type_name != g.type_name)
-        return name + ": type " + printable(g.type_name) + " where the first input has " + printable(f.type_name);
+        return name + ": type " + printable(g.type_name) + " where the first input has " +
+               printable(f.type_name);
     if (f.parent != g.parent || f.children != g.children) return name + ": other subfields";
     if (f.role != g.role) return differs(name + ": role", static_cast<int>(f.role), static_cast<int>(g.role));
     if (f.flags != g.flags) return differs(name + ": flags", f.flags, g.flags);
-    if (f.field_version != g.field_version || f.type_version != g.type_version) return name + ": another version";
+    if (f.field_version != g.field_version || f.type_version != g.type_version)
+        return name + ": another version";
     if (f.array_size != g.array_size) return differs(name + ": array size", f.array_size, g.array_size);
     if (f.projection_source != g.projection_source) return name + ": projected from another field";
     if (f.representations != g.representations) return name + ": other columns";
@@ -52,8 +57,10 @@ std::string column_difference(const Descriptor& a, const Descriptor& b, uint32_t
     const ColumnDescriptor& k = b.columns[id];
     const std::string name = field_name(a, c.field) + ": column " + std::to_string(id);
     if (c.type != k.type)
-        return name + " of type " + std::string(k.info().name) + " where the first input has " + std::string(c.info().name);
-    if (c.bits_on_storage != k.bits_on_storage) return differs(name + ": bits on storage", c.bits_on_storage, k.bits_on_storage);
+        return name + " of type " + std::string(k.info().name) + " where the first input has " +
+               std::string(c.info().name);
+    if (c.bits_on_storage != k.bits_on_storage)
+        return differs(name + ": bits on storage", c.bits_on_storage, k.bits_on_storage);
     if (c.field != k.field) return name + ": of another field";
     if (c.flags != k.flags || c.representation != k.representation || c.first_element != k.first_element)
         return name + ": another representation";
@@ -72,7 +79,8 @@ Input open_input(const std::string& path, std::string_view name)
     in.file = RootFile::open(path);
     in.reader = NtupleReader::open(*in.file, name);
     const NtupleReader& r = *in.reader;
-    if (r.descriptor().fields.size() != r.header_fields() || r.descriptor().columns.size() != r.header_columns())
+    if (r.descriptor().fields.size() != r.header_fields() ||
+        r.descriptor().columns.size() != r.header_columns())
         fail(r.context(), "", "fields added in the footer's schema extension are not merged");
     for (const ClusterDescriptor& c : r.descriptor().clusters)
         for (size_t col = 0; col < c.columns.size(); ++col)
@@ -87,7 +95,9 @@ Input open_input(const std::string& path, std::string_view name)
 class PageListWriter {
 public:
     PageListWriter(std::vector<uint8_t>& out, uint64_t header_checksum, size_t columns)
-        : out_(out), header_checksum_(header_checksum), carried_(columns, 0) {}
+        : out_(out), header_checksum_(header_checksum), carried_(columns, 0)
+    {
+    }
 
     // Records the input's clusters with their pages at `offsets` (page by page, clusters in
     // order, columns in order within each).
@@ -132,7 +142,8 @@ public:
                 const size_t page_list = w.begin_list(static_cast<uint32_t>(r.pages.size()));
                 for (const PageDescriptor& p : r.pages) {
                     // Negative: a checksum follows the page.
-                    w.i32(p.has_checksum ? -static_cast<int32_t>(p.elements) : static_cast<int32_t>(p.elements));
+                    w.i32(p.has_checksum ? -static_cast<int32_t>(p.elements)
+                                         : static_cast<int32_t>(p.elements));
                     w.locator(p.locator.offset, static_cast<uint32_t>(p.locator.size));
                 }
                 w.i64(static_cast<int64_t>(r.first_element));
@@ -191,7 +202,8 @@ std::string first_structure_difference(const Descriptor& a, const Descriptor& b)
     return {};
 }
 
-NtupleMergeCounts merge_ntuples(const std::string& output, std::span<const std::string> inputs, std::string_view name)
+NtupleMergeCounts merge_ntuples(const std::string& output, std::span<const std::string> inputs,
+                                std::string_view name)
 {
     if (inputs.empty()) fail(output, "", "no input files to merge");
     struct stat out_sb {};
@@ -206,7 +218,8 @@ NtupleMergeCounts merge_ntuples(const std::string& output, std::span<const std::
             fail(inputs[i], "", "is also the output");
         if (i == 0) continue;
         const Input in = open_input(inputs[i], name);
-        if (const std::string d = first_structure_difference(first.reader->descriptor(), in.reader->descriptor());
+        if (const std::string d =
+                first_structure_difference(first.reader->descriptor(), in.reader->descriptor());
             !d.empty())
             fail(in.reader->context(), "", d + " (" + printable(inputs[0]) + ")");
     }
@@ -220,7 +233,8 @@ NtupleMergeCounts merge_ntuples(const std::string& output, std::span<const std::
     const ByteRange header_range{static_cast<int64_t>(anchor.seek_header), {header.data(), header.size()}};
     first.file->source().read(std::span<const ByteRange>(&header_range, 1), first.reader->context());
     const int64_t header_offset = out.write_blob(header, {}, static_cast<int64_t>(anchor.len_header));
-    const EnvelopeLocation header_at{static_cast<uint64_t>(header_offset), anchor.nbytes_header, anchor.len_header};
+    const EnvelopeLocation header_at{static_cast<uint64_t>(header_offset), anchor.nbytes_header,
+                                     anchor.len_header};
 
     const Descriptor schema = first.reader->descriptor();
     const uint64_t header_checksum = first.reader->header_checksum();
@@ -244,7 +258,8 @@ NtupleMergeCounts merge_ntuples(const std::string& output, std::span<const std::
                 const size_t stored = p.size + (p.has_checksum ? kPageChecksumSize : 0);
                 const std::span<const uint8_t> bytes(fetched.bytes.data() + p.offset, stored);
                 const uint64_t bits = uint64_t{p.elements} * d.columns[p.column].bits_on_storage;
-                offsets.push_back(static_cast<uint64_t>(out.write_blob(bytes, {}, static_cast<int64_t>((bits + 7) / 8))));
+                offsets.push_back(
+                    static_cast<uint64_t>(out.write_blob(bytes, {}, static_cast<int64_t>((bits + 7) / 8))));
                 ++counts.pages_copied;
                 counts.bytes_copied += stored;
             }
@@ -253,11 +268,11 @@ NtupleMergeCounts merge_ntuples(const std::string& output, std::span<const std::
     }
     pages.serialize();
     const EnvelopeLocation page_list = write_envelope(out, compressor, envelope, zipped);
-    serialize_footer(envelope, header_checksum, pages.entries(), static_cast<uint32_t>(pages.clusters()), page_list);
+    serialize_footer(envelope, header_checksum, pages.entries(), static_cast<uint32_t>(pages.clusters()),
+                     page_list);
     const EnvelopeLocation footer = write_envelope(out, compressor, envelope, zipped);
-    out.write_object(std::string(kAnchorClassName), std::string(name), "", [&](ByteWriter& w, int) {
-        stream_anchor(w, header_at, footer, kMaxEnvelopeSize);
-    });
+    out.write_object(std::string(kAnchorClassName), std::string(name), "",
+                     [&](ByteWriter& w, int) { stream_anchor(w, header_at, footer, kMaxEnvelopeSize); });
     out.close();
     counts.entries = pages.entries();
     counts.clusters = pages.clusters();

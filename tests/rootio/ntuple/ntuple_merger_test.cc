@@ -14,11 +14,11 @@
 #include "rootio/ntuple/ntuple_reader.h"
 #include "rootio/ntuple/ntuple_writer.h"
 
-using ::testing::HasSubstr;
 using rootio::FileWriter;
 using rootio::LeafType;
 using rootio::RootError;
 using rootio::RootFile;
+using ::testing::HasSubstr;
 using namespace rootio::ntuple;
 
 namespace {
@@ -40,8 +40,8 @@ protected:
 // A float x, a std::vector<std::int32_t> v and a std::string s; `declare` may change that.
 using Declare = std::function<void(NTupleWriter&)>;
 
-void write_part(const std::string& file_path, int compression, size_t page_bytes, size_t cluster_bytes, int entries,
-                int first, const Declare& declare = {})
+void write_part(const std::string& file_path, int compression, size_t page_bytes, size_t cluster_bytes,
+                int entries, int first, const Declare& declare = {})
 {
     FileWriter file(file_path, compression);
     NTupleWriter w(file, "Events", {.page_bytes = page_bytes, .cluster_bytes = cluster_bytes});
@@ -69,7 +69,10 @@ void write_part(const std::string& file_path, int compression, size_t page_bytes
 struct Opened {
     std::unique_ptr<RootFile> file;
     std::unique_ptr<NtupleReader> reader;
-    explicit Opened(const std::string& p) : file(RootFile::open(p)), reader(NtupleReader::open(*file, "Events")) {}
+    explicit Opened(const std::string& p)
+        : file(RootFile::open(p)), reader(NtupleReader::open(*file, "Events"))
+    {
+    }
 };
 
 TEST_F(NtupleMergerTest, CopiesEveryPageUnchangedAndCarriesElementOffsetsOn)
