@@ -1,5 +1,5 @@
-// treemerge OUTPUT INPUT...: concatenates the Events trees of files of the same structure,
-// copying their compressed baskets unchanged. Any fault: one line on standard error naming
+// treemerge OUTPUT INPUT...: concatenates the Events trees (or RNTuples) of files of the
+// same structure, copying their compressed baskets (pages) unchanged. Any fault: one line on standard error naming
 // the file, exit status 1, no OUTPUT.
 #include <cstdio>
 #include <cstring>
@@ -8,6 +8,11 @@
 #include <vector>
 
 #include "cli/program.h"
+#include "rootio/file/root_file.h"
+#include "rootio/format/error.h"
+#include "rootio/format/printable.h"
+#include "rootio/ntuple/format_constants.h"
+#include "rootio/ntuple/ntuple_merger.h"
 #include "rootio/tree/tree_merger.h"
 
 namespace {
@@ -20,12 +25,35 @@ constexpr const char* kHelp =
     "same types and counts; inputs without entries are fine. Compressed baskets are copied\n"
     "unchanged, never decompressed or recompressed. Only the tree is written: other top-level\n"
     "keys of the inputs (histograms, other trees) are not copied.\n"
+    "When the inputs hold an RNTuple of that name instead, of the same structure (the same\n"
+    "fields, types, columns and encodings), its compressed pages are copied unchanged and\n"
+    "only the page list, footer and anchor are written anew. Trees and RNTuples are not\n"
+    "merged together.\n"
     "\n"
     "  --tree NAME   merge the tree NAME instead of Events\n"
     "  --help        show this text\n"
     "\n"
     "A missing, corrupt or mismatched input ends the run with one line naming the file (and\n"
     "the branch), exit status 1, and no OUTPUT.\n";
+
+// Whether every input holds an RNTuple under `name` (false: trees, or the key missing,
+// which the tree merge reports). A mix of the two formats is refused.
+bool inputs_hold_rntuples(const std::vector<std::string>& inputs, const std::string& name)
+{
+    bool first_is_rntuple = false;
+    for (size_t i = 0; i < inputs.size(); ++i) {
+        const auto file = rootio::RootFile::open(inputs[i]);
+        const auto key = file->find_path(name);
+        const bool rntuple = key && key->class_name == rootio::ntuple::kAnchorClassName;
+        if (i == 0) first_is_rntuple = rntuple;
+        else if (key && rntuple != first_is_rntuple)
+            rootio::fail(inputs[i], "", rootio::printable(name) + " is " + (rntuple ? "an RNTuple" : "a " + key->class_name) +
+                                            " where " + rootio::printable(inputs[0]) + " holds " +
+                                            (first_is_rntuple ? "an RNTuple" : "a tree") +
+                                            ": trees and RNTuples are not merged together");
+    }
+    return first_is_rntuple;
+}
 
 [[noreturn]] void usage_error(const std::string& what)
 {
@@ -59,6 +87,13 @@ int main(int argc, char** argv)
     const std::string output = paths.front();
     const std::vector<std::string> inputs(paths.begin() + 1, paths.end());
     try {
+        if (inputs_hold_rntuples(inputs, tree)) {
+            const rootio::ntuple::NtupleMergeCounts counts = rootio::ntuple::merge_ntuples(output, inputs, tree);
+            std::printf("%s: %llu entries from %zu inputs, %llu pages copied\n", output.c_str(),
+                        static_cast<unsigned long long>(counts.entries), inputs.size(),
+                        static_cast<unsigned long long>(counts.pages_copied));
+            return cli::standard_output_status("treemerge");
+        }
         const rootio::MergeCounts counts = rootio::merge_trees(output, inputs, tree);
         std::printf("%s: %lld entries from %zu inputs, %lld baskets copied\n", output.c_str(),
                     static_cast<long long>(counts.entries), inputs.size(), static_cast<long long>(counts.baskets_copied));

@@ -94,8 +94,8 @@ void store_model(uint8_t* p, const ModelSource& src, int i, uint32_t mask)
 
 }  // namespace
 
-EventWriter::EventWriter(rootio::TreeWriter& tree, uint64_t seed, double boosted_fraction)
-    : tree_(tree), rng_(seed), model_(seed, boosted_fraction), plan_(branch_plan())
+EventWriter::EventWriter(EventSink& sink, uint64_t seed, double boosted_fraction)
+    : sink_(sink), rng_(seed), model_(seed, boosted_fraction), plan_(branch_plan())
 {
     const auto all = collections();
     objects_.reserve(all.size());
@@ -123,16 +123,17 @@ EventWriter::EventWriter(rootio::TreeWriter& tree, uint64_t seed, double boosted
             std::string count = "n";
             count += all[p.collection].name;
             col.branch =
-                p.is_count ? tree.add_branch(p.name, p.type) : tree.add_branch(p.name, p.type, count);
+                p.is_count ? sink.add_branch(p.name, p.type) : sink.add_branch(p.name, p.type, count);
             largest = std::max(largest, static_cast<size_t>(col.objects->capacity()) * 8);
         } else {
-            col.branch = tree.add_branch(p.name, p.type);
+            col.branch = sink.add_branch(p.name, p.type);
         }
         if (!p.is_count && p.field.shape == Shape::Model) col.model = model_.source(p.name);
         col.mantissa_mask = mantissa_mask(p.field.mantissa_bits);
         columns_.push_back(col);
     }
     bytes_.resize(largest);
+    sink.begin();
 }
 
 void EventWriter::write_next()
@@ -143,9 +144,9 @@ void EventWriter::write_next()
     fire_triggers();
     for (const Column& column : columns_) {
         const size_t n = encode(column);
-        tree_.set_entry_bytes(column.branch, std::span<const uint8_t>(bytes_.data(), n));
+        sink_.set_entry_bytes(column.branch, std::span<const uint8_t>(bytes_.data(), n));
     }
-    tree_.fill();
+    sink_.fill();
     ++entry_;
 }
 

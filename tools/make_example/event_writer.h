@@ -1,6 +1,6 @@
 #pragma once
-// Declares every branch of the catalogue on a tree, then draws events and hands each
-// branch its big-endian bytes. All buffers are sized at construction: writing an event
+// Declares every branch of the catalogue on a sink (a tree or an RNTuple), then draws
+// events and hands each branch its big-endian bytes. All buffers are sized at construction: writing an event
 // allocates nothing.
 #include <cstdint>
 #include <vector>
@@ -9,21 +9,21 @@
 #include "event_model.h"
 #include "objects.h"
 #include "random.h"
-#include "rootio/tree/tree_writer.h"
+#include "event_sink.h"
 
 namespace make_example {
 
 class EventWriter {
 public:
-    EventWriter(rootio::TreeWriter& tree, uint64_t seed, double boosted_fraction);
+    EventWriter(EventSink& sink, uint64_t seed, double boosted_fraction);
 
-    // Draws the next event and fills it into the tree.
+    // Draws the next event and fills it into the sink.
     void write_next();
     int64_t entries() const { return entry_; }
 
 private:
     struct Column {
-        int branch = -1;  // index in the tree writer
+        int branch = -1;  // index in the sink
         const BranchPlan* plan = nullptr;
         Objects* objects = nullptr;    // the collection's kinematics, for arrays and counts
         ModelSource model{};           // for Shape::Model
@@ -35,7 +35,7 @@ private:
     size_t encode(const Column& column);  // this event's bytes of the column into bytes_
     double draw(const Field& field, const Objects* objects, int element);
 
-    rootio::TreeWriter& tree_;
+    EventSink& sink_;
     Random rng_;
     EventModel model_;
     std::vector<BranchPlan> plan_;

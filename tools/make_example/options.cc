@@ -31,7 +31,7 @@ bool valid_compression(int setting)
 std::string usage()
 {
     return "usage: make-example [--events N] [--seed S] [--compression SETTING] [--cluster N] [--output "
-           "PATH] [--pass-fraction F] [--quiet]\n"
+           "PATH] [--pass-fraction F] [--format ttree|rntuple] [--quiet]\n"
            "Writes a tree \"Events\" of simulated collision events shaped like a recent campaign's files\n"
            "(about 1,500 branches: triggers, filters, per-event quantities, particle collections).\n"
            "\n"
@@ -43,6 +43,11 @@ std::string usage()
            "  --output PATH        output file (default example_RunIISummer20UL18.root)\n"
            "  --pass-fraction F    about F of the events pass the skim's selection, from 0.0001 to\n"
            "                       0.3 (default about 0.03); e.g. 0.001 for a sparse skim\n"
+           "  --format FORMAT      ttree (default) or rntuple: the same events as an RNTuple \"Events\"\n"
+           "                       laid out as treeconvert lays out the tree (scalars as fields of\n"
+           "                       their type, each count's arrays one collection with projected\n"
+           "                       RVec fields, the counts as cardinality fields); a cluster every\n"
+           "                       --cluster entries\n"
            "  --quiet              no progress or summary on stderr\n"
            "  --help               this text\n";
 }
@@ -74,6 +79,11 @@ Options parse_options(const std::vector<std::string>& args)
         } else if (arg == "--pass-fraction") {
             o.pass_fraction = parse_number<double>(arg, value(), 0.0001);
             if (o.pass_fraction > 0.3) throw std::invalid_argument("--pass-fraction: at most 0.3");
+        } else if (arg == "--format") {
+            const std::string& format = value();
+            if (format != "ttree" && format != "rntuple")
+                throw std::invalid_argument("--format: expected ttree or rntuple, not '" + format + "'");
+            o.rntuple = format == "rntuple";
         } else if (arg == "--output") {
             o.output = value();
             if (o.output.empty()) throw std::invalid_argument("--output: empty path");

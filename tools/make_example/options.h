@@ -13,6 +13,7 @@ struct Options {
     int64_t cluster = 3000;  // entries per cluster
     std::string output = "example_RunIISummer20UL18.root";
     double pass_fraction = 0;  // 0: the default mix of topologies
+    bool rntuple = false;  // --format rntuple: an RNTuple "Events" instead of a tree
     bool help = false;
     bool quiet = false;
 

@@ -73,6 +73,9 @@ std::unique_ptr<NtupleReader> NtupleReader::open(const RootFile& file, std::stri
     uint64_t header_checksum = 0;
     const std::string hctx = r->context_ + ": header";
     read_header(envelope_payload(header, EnvelopeType::Header, hctx, &header_checksum), r->d_, hctx);
+    r->header_checksum_ = header_checksum;
+    r->header_fields_ = r->d_.fields.size();
+    r->header_columns_ = r->d_.columns.size();
 
     const ByteBuffer footer = r->read_envelope(a.seek_footer, a.nbytes_footer, a.len_footer, "footer");
     const std::string fctx = r->context_ + ": footer";

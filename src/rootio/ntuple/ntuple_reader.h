@@ -64,6 +64,12 @@ public:
     const RootFile& file() const { return file_; }
     const Anchor& anchor() const { return anchor_; }
     const Descriptor& descriptor() const { return d_; }
+    // The header envelope's checksum, which the footer and page lists repeat.
+    uint64_t header_checksum() const { return header_checksum_; }
+    // Fields and columns the header itself declares; those past them came in the footer's
+    // schema extension.
+    size_t header_fields() const { return header_fields_; }
+    size_t header_columns() const { return header_columns_; }
     // "FILE: RNTuple NAME", the start of every message about it.
     const std::string& context() const { return context_; }
 
@@ -85,6 +91,8 @@ private:
     std::string context_;
     Anchor anchor_;
     Descriptor d_;
+    uint64_t header_checksum_ = 0;
+    size_t header_fields_ = 0, header_columns_ = 0;
 };
 
 }  // namespace rootio::ntuple

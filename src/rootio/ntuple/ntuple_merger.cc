@@ -1,0 +1,282 @@
+#include "rootio/ntuple/ntuple_merger.h"
+
+#include <sys/stat.h>
+
+#include <memory>
+#include <vector>
+
+#include "rootio/codec/compression.h"
+#include "rootio/file/file_writer.h"
+#include "rootio/file/root_file.h"
+#include "rootio/format/error.h"
+#include "rootio/format/printable.h"
+#include "rootio/ntuple/envelope_writer.h"
+#include "rootio/ntuple/metadata_writer.h"
+#include "rootio/ntuple/ntuple_reader.h"
+
+namespace rootio::ntuple {
+
+namespace {
+
+constexpr uint64_t kMaxEnvelopeSize = uint64_t{1} << 30;  // as ROOT: larger blobs would need chaining
+
+std::string field_name(const Descriptor& d, uint32_t id)
+{
+    return "field " + printable(d.field_path(id));
+}
+
+template <class T>
+std::string differs(const std::string& what, const T& first, const T& other)
+{
+    return what + " " + std::to_string(other) + " where the first input has " + std::to_string(first);
+}
+
+std::string field_difference(const Descriptor& a, const Descriptor& b, uint32_t id)
+{
+    const FieldDescriptor& f = a.fields[id];
+    const FieldDescriptor& g = b.fields[id];
+    const std::string name = field_name(a, id);
+    if (f.name != g.name) return name + ": named " + printable(g.name) + " in this input";
+    if (f.type_name != g.type_name)
+        return name + ": type " + printable(g.type_name) + " where the first input has " +
+               printable(f.type_name);
+    if (f.parent != g.parent || f.children != g.children) return name + ": other subfields";
+    if (f.role != g.role) return differs(name + ": role", static_cast<int>(f.role), static_cast<int>(g.role));
+    if (f.flags != g.flags) return differs(name + ": flags", f.flags, g.flags);
+    if (f.field_version != g.field_version || f.type_version != g.type_version)
+        return name + ": another version";
+    if (f.array_size != g.array_size) return differs(name + ": array size", f.array_size, g.array_size);
+    if (f.projection_source != g.projection_source) return name + ": projected from another field";
+    if (f.representations != g.representations) return name + ": other columns";
+    return {};
+}
+
+std::string column_difference(const Descriptor& a, const Descriptor& b, uint32_t id)
+{
+    const ColumnDescriptor& c = a.columns[id];
+    const ColumnDescriptor& k = b.columns[id];
+    const std::string name = field_name(a, c.field) + ": column " + std::to_string(id);
+    if (c.type != k.type)
+        return name + " of type " + std::string(k.info().name) + " where the first input has " +
+               std::string(c.info().name);
+    if (c.bits_on_storage != k.bits_on_storage)
+        return differs(name + ": bits on storage", c.bits_on_storage, k.bits_on_storage);
+    if (c.field != k.field) return name + ": of another field";
+    if (c.flags != k.flags || c.representation != k.representation || c.first_element != k.first_element)
+        return name + ": another representation";
+    if (c.range != k.range) return name + ": another value range";
+    return {};
+}
+
+struct Input {
+    std::unique_ptr<RootFile> file;
+    std::unique_ptr<NtupleReader> reader;
+};
+
+Input open_input(const std::string& path, std::string_view name)
+{
+    Input in;
+    in.file = RootFile::open(path);
+    in.reader = NtupleReader::open(*in.file, name);
+    const NtupleReader& r = *in.reader;
+    if (r.descriptor().fields.size() != r.header_fields() ||
+        r.descriptor().columns.size() != r.header_columns())
+        fail(r.context(), "", "fields added in the footer's schema extension are not merged");
+    for (const ClusterDescriptor& c : r.descriptor().clusters)
+        for (size_t col = 0; col < c.columns.size(); ++col)
+            if (c.columns[col].suppressed)
+                fail(r.context(), field_name(r.descriptor(), r.descriptor().columns[col].field),
+                     "suppressed column ranges are not merged");
+    return in;
+}
+
+// The merged page list, one record per cluster of every input, and the running element
+// offset of every column.
+class PageListWriter {
+public:
+    PageListWriter(std::vector<uint8_t>& out, uint64_t header_checksum, size_t columns)
+        : out_(out), header_checksum_(header_checksum), carried_(columns, 0)
+    {
+    }
+
+    // Records the input's clusters with their pages at `offsets` (page by page, clusters in
+    // order, columns in order within each).
+    void add_input(const Descriptor& d, std::span<const uint64_t> offsets)
+    {
+        size_t next = 0;
+        for (const ClusterDescriptor& c : d.clusters) {
+            Cluster merged{entries_ + c.first_entry, c.entries, {}};
+            for (size_t col = 0; col < c.columns.size(); ++col) {
+                const ColumnRange& range = c.columns[col];
+                Range r{carried_[col] + static_cast<uint64_t>(range.first_element), range.compression, {}};
+                for (const PageDescriptor& p : range.pages)
+                    r.pages.push_back({p.elements, p.has_checksum, {offsets[next++], p.locator.size}});
+                merged.columns.push_back(std::move(r));
+            }
+            clusters_.push_back(std::move(merged));
+        }
+        for (size_t col = 0; col < carried_.size(); ++col)
+            for (const ClusterDescriptor& c : d.clusters) carried_[col] += c.columns[col].elements;
+        entries_ += d.entries;
+    }
+
+    uint64_t entries() const { return entries_; }
+    size_t clusters() const { return clusters_.size(); }
+
+    void serialize()
+    {
+        EnvelopeWriter w(out_, EnvelopeType::PageList);
+        w.u64(header_checksum_);
+        const size_t summaries = w.begin_list(static_cast<uint32_t>(clusters_.size()));
+        for (const Cluster& c : clusters_) {
+            const size_t rec = w.begin_record();
+            w.u64(c.first_entry);
+            w.u64(c.entries);
+            w.end_frame(rec);
+        }
+        w.end_frame(summaries);
+        const size_t cluster_list = w.begin_list(static_cast<uint32_t>(clusters_.size()));
+        for (const Cluster& c : clusters_) {
+            const size_t column_list = w.begin_list(static_cast<uint32_t>(c.columns.size()));
+            for (const Range& r : c.columns) {
+                const size_t page_list = w.begin_list(static_cast<uint32_t>(r.pages.size()));
+                for (const PageDescriptor& p : r.pages) {
+                    // Negative: a checksum follows the page.
+                    w.i32(p.has_checksum ? -static_cast<int32_t>(p.elements)
+                                         : static_cast<int32_t>(p.elements));
+                    w.locator(p.locator.offset, static_cast<uint32_t>(p.locator.size));
+                }
+                w.i64(static_cast<int64_t>(r.first_element));
+                w.u32(r.compression);
+                w.end_frame(page_list);
+            }
+            w.end_frame(column_list);
+        }
+        w.end_frame(cluster_list);
+        w.finish();
+    }
+
+private:
+    struct Range {
+        uint64_t first_element;
+        uint32_t compression;
+        std::vector<PageDescriptor> pages;
+    };
+    struct Cluster {
+        uint64_t first_entry, entries;
+        std::vector<Range> columns;
+    };
+
+    std::vector<uint8_t>& out_;
+    uint64_t header_checksum_;
+    std::vector<uint64_t> carried_;
+    uint64_t entries_ = 0;
+    std::vector<Cluster> clusters_;
+};
+
+// Writes `envelope`, compressed with the file's setting when that pays.
+EnvelopeLocation write_envelope(FileWriter& out, Compressor& compressor, const std::vector<uint8_t>& envelope,
+                                std::vector<uint8_t>& zipped)
+{
+    const bool zip = compressor.compress(envelope, zipped);
+    const std::span<const uint8_t> stored = zip ? std::span<const uint8_t>(zipped) : envelope;
+    if (stored.size() > kMaxEnvelopeSize)
+        fail(out.path(), "RNTuple", "envelope of " + std::to_string(stored.size()) + " bytes exceeds 1 GiB");
+    const int64_t offset = out.write_blob(stored, {}, static_cast<int64_t>(envelope.size()));
+    return {static_cast<uint64_t>(offset), stored.size(), envelope.size()};
+}
+
+}  // namespace
+
+std::string first_structure_difference(const Descriptor& a, const Descriptor& b)
+{
+    if (a.top_level.size() != b.top_level.size())
+        return differs("top-level fields", a.top_level.size(), b.top_level.size());
+    if (a.fields.size() != b.fields.size()) return differs("fields", a.fields.size(), b.fields.size());
+    for (uint32_t id = 0; id < a.fields.size(); ++id)
+        if (std::string d = field_difference(a, b, id); !d.empty()) return d;
+    if (a.columns.size() != b.columns.size()) return differs("columns", a.columns.size(), b.columns.size());
+    for (uint32_t id = 0; id < a.columns.size(); ++id)
+        if (std::string d = column_difference(a, b, id); !d.empty()) return d;
+    if (a.alias_columns != b.alias_columns) return "other alias columns";
+    return {};
+}
+
+NtupleMergeCounts merge_ntuples(const std::string& output, std::span<const std::string> inputs,
+                                std::string_view name)
+{
+    if (inputs.empty()) fail(output, "", "no input files to merge");
+    struct stat out_sb {};
+    const bool output_exists = ::stat(output.c_str(), &out_sb) == 0;
+
+    // First pass: every input readable and of the first one's structure.
+    Input first = open_input(inputs[0], name);
+    for (size_t i = 0; i < inputs.size(); ++i) {
+        struct stat sb {};
+        if (output_exists && ::stat(inputs[i].c_str(), &sb) == 0 && sb.st_dev == out_sb.st_dev &&
+            sb.st_ino == out_sb.st_ino)
+            fail(inputs[i], "", "is also the output");
+        if (i == 0) continue;
+        const Input in = open_input(inputs[i], name);
+        if (const std::string d =
+                first_structure_difference(first.reader->descriptor(), in.reader->descriptor());
+            !d.empty())
+            fail(in.reader->context(), "", d + " (" + printable(inputs[0]) + ")");
+    }
+
+    const Anchor& anchor = first.reader->anchor();
+    FileWriter out(output, first.file->compression());
+    Compressor compressor(first.file->compression());
+
+    // The header as stored: the schema is the same for every input.
+    ByteBuffer header(static_cast<size_t>(anchor.nbytes_header));
+    const ByteRange header_range{static_cast<int64_t>(anchor.seek_header), {header.data(), header.size()}};
+    first.file->source().read(std::span<const ByteRange>(&header_range, 1), first.reader->context());
+    const int64_t header_offset = out.write_blob(header, {}, static_cast<int64_t>(anchor.len_header));
+    const EnvelopeLocation header_at{static_cast<uint64_t>(header_offset), anchor.nbytes_header,
+                                     anchor.len_header};
+
+    const Descriptor schema = first.reader->descriptor();
+    const uint64_t header_checksum = first.reader->header_checksum();
+    std::vector<uint8_t> envelope, zipped;
+    PageListWriter pages(envelope, header_checksum, schema.columns.size());
+    NtupleMergeCounts counts;
+    std::vector<uint32_t> all_columns(schema.columns.size());
+    for (uint32_t c = 0; c < all_columns.size(); ++c) all_columns[c] = c;
+    ClusterPages fetched;
+    std::vector<uint64_t> offsets;
+    for (size_t i = 0; i < inputs.size(); ++i) {
+        const Input in = i == 0 ? std::move(first) : open_input(inputs[i], name);
+        const Descriptor& d = in.reader->descriptor();
+        // Read again: the file may have changed since the check.
+        if (const std::string diff = first_structure_difference(schema, d); !diff.empty())
+            fail(in.reader->context(), "", diff + " (" + printable(inputs[0]) + ")");
+        offsets.clear();
+        for (size_t c = 0; c < d.clusters.size(); ++c) {
+            in.reader->fetch_pages(c, all_columns, fetched);
+            for (const RawPage& p : fetched.pages) {
+                const size_t stored = p.size + (p.has_checksum ? kPageChecksumSize : 0);
+                const std::span<const uint8_t> bytes(fetched.bytes.data() + p.offset, stored);
+                const uint64_t bits = uint64_t{p.elements} * d.columns[p.column].bits_on_storage;
+                offsets.push_back(
+                    static_cast<uint64_t>(out.write_blob(bytes, {}, static_cast<int64_t>((bits + 7) / 8))));
+                ++counts.pages_copied;
+                counts.bytes_copied += stored;
+            }
+        }
+        pages.add_input(d, offsets);
+    }
+    pages.serialize();
+    const EnvelopeLocation page_list = write_envelope(out, compressor, envelope, zipped);
+    serialize_footer(envelope, header_checksum, pages.entries(), static_cast<uint32_t>(pages.clusters()),
+                     page_list);
+    const EnvelopeLocation footer = write_envelope(out, compressor, envelope, zipped);
+    out.write_object(std::string(kAnchorClassName), std::string(name), "",
+                     [&](ByteWriter& w, int) { stream_anchor(w, header_at, footer, kMaxEnvelopeSize); });
+    out.close();
+    counts.entries = pages.entries();
+    counts.clusters = pages.clusters();
+    return counts;
+}
+
+}  // namespace rootio::ntuple
