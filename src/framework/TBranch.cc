@@ -1,6 +1,7 @@
 #include "TBranch.h"
 
 #include "TTree.h"
+#include "rootio/format/error.h"
 
 TBranch::TBranch(TTree* tree, int index, const char* name, const char* title)
     : TNamed(name, title), fTree(tree), fIndex(index)
@@ -28,6 +29,7 @@ TBranch* TBranch::GetBranchCount() const
 
 rootio::BranchReader& TBranch::Reader()
 {
+    if (fTree->fNtuple) rootio::fail(fTree->FileName(), GetName(), "is a field of an RNTuple, read without baskets");
     if (!fReader) {
         fReader = std::make_unique<rootio::BranchReader>(*fTree->fSource, fTree->fInfo, fIndex);
         fReader->use_cache(fTree->fCache.get());
@@ -48,7 +50,8 @@ Int_t TBranch::GetEntry(Long64_t entry, Int_t getall)
 Int_t TBranch::Read(Long64_t entry)
 {
     if (entry != fReadEntry) {
-        fEntryBytes = Reader().entry_bytes(entry);
+        fEntryBytes = fTree->fNtuple ? fTree->fNtuple->entry_bytes(static_cast<size_t>(fIndex), entry)
+                                     : Reader().entry_bytes(entry);
         fReadEntry = entry;
     }
     return static_cast<Int_t>(fEntryBytes.size());

@@ -41,6 +41,31 @@ TTree::TTree(TFile* file, rootio::TreeInfo info)
     file->Append(this);
 }
 
+TTree::TTree(TFile* file, std::unique_ptr<rootio::ntuple::NtupleReader> reader)
+    : fDirectory(file), fNtupleReader(std::move(reader)),
+      fNtuple(std::make_unique<convert::NtupleBranches>(*fNtupleReader))
+{
+    fInfo = fNtuple->tree_info();
+    SetName(fInfo.name.c_str());
+    fBranches.SetOwner();
+    for (size_t i = 0; i < fInfo.branches.size(); ++i) {
+        const auto& b = fInfo.branches[i];
+        fBranches.Add(new TBranch(this, static_cast<int>(i), b.name.c_str(), b.title.c_str()));
+    }
+    SyncNtupleActive();
+    file->Append(this);
+}
+
+// The RNTuple's cluster loads fetch the active branches' columns.
+void TTree::SyncNtupleActive()
+{
+    if (!fNtuple) return;
+    std::vector<size_t> active;
+    for (Int_t i = 0; i < fBranches.GetEntries(); ++i)
+        if (!fBranches.UncheckedAt(i)->TestBit(TBranch::kDoNotProcess)) active.push_back(static_cast<size_t>(i));
+    fNtuple->set_active(std::move(active));
+}
+
 TTree::TTree(TFile* file, const char* name, const char* title)
     : TNamed(name, title), fDirectory(file),
       fWriter(std::make_unique<rootio::TreeWriter>(file->Writer(), name, title))
@@ -102,6 +127,7 @@ void TTree::SetBranchStatus(const char* bname, Bool_t status, UInt_t* found)
         if (TBranch* count = branch->GetBranchCount()) count->ResetBit(TBranch::kDoNotProcess);
     }
     fActiveStale = true;
+    SyncNtupleActive();
 }
 
 Bool_t TTree::GetBranchStatus(const char* branchname) const

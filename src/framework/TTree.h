@@ -9,6 +9,7 @@
 #include "TBranch.h"
 #include "TNamed.h"
 #include "TObjArray.h"
+#include "ntuple_branches.h"
 #include "rootio/tree/read_cache.h"
 #include "rootio/file/root_file.h"
 #include "rootio/tree/tree_model.h"
@@ -63,6 +64,8 @@ public:
     virtual TObjArray* GetListOfBranches() { return &fBranches; }
     TDirectory* GetDirectory() const { return fDirectory; }
     virtual TFile* GetCurrentFile() const;
+    // A tree read from an RNTuple (its fields seen as the tree it was converted from).
+    Bool_t IsNtuple() const { return fNtuple != nullptr; }
 
 protected:
     TTree() = default;  // a chain fills in its own state
@@ -73,6 +76,8 @@ private:
 
     // A tree read from `file`, owned by it.
     TTree(TFile* file, rootio::TreeInfo info);
+    // The tree RNTuple `reader` of `file` reads as, owned by the file.
+    TTree(TFile* file, std::unique_ptr<rootio::ntuple::NtupleReader> reader);
     // An empty tree written into `file`, owned by it.
     TTree(TFile* file, const char* name, const char* title);
 
@@ -84,6 +89,7 @@ private:
     void PrepareCachedEntry(Long64_t entry);
     void Unlink(TTree* output);
     void RelinkProviders();
+    void SyncNtupleActive();
 
     TDirectory* fDirectory = nullptr;
     TObjArray fBranches;                          // owns the TBranch objects
@@ -91,6 +97,8 @@ private:
     const rootio::RootFile* fSource = nullptr;    // input: the file's engine reader
     rootio::TreeInfo fInfo;                       // input: the tree as read
     std::unique_ptr<rootio::TreeWriter> fWriter;  // output
+    std::unique_ptr<rootio::ntuple::NtupleReader> fNtupleReader;  // input from an RNTuple
+    std::unique_ptr<convert::NtupleBranches> fNtuple;             // its branches' entries
 
     std::vector<TBranch*> fActive;                // input: branches GetEntry reads
     bool fActiveStale = true;

@@ -23,6 +23,7 @@
 #include "TString.h"
 #include "TTree.h"
 #include "cli/program.h"
+#include "rootio/format/error.h"
 #include "command_line.h"
 #include "input_check.h"
 #include "input_list.h"
@@ -66,6 +67,10 @@ int main(int argc, char** argv)
         for (const TString& branch_name : keep_branch_names) chain->SetBranchStatus(branch_name, 1);
         // Every input is opened and checked before the output exists.
         skim::check_chain_inputs(*chain);
+        const bool rntuple_output = command_line.format == skim::OutputFormat::RNTuple ||
+                                    (command_line.format == skim::OutputFormat::FromInput && chain->GetTree()->IsNtuple());
+        if (rntuple_output)
+            rootio::fail(output_name, "", "RNTuple output is not supported yet (give --format ttree for a tree)");
 
         output_file = new TFile(output_name.c_str(), "RECREATE");
 
