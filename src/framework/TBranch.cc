@@ -12,13 +12,13 @@ TBranch::~TBranch() = default;
 
 const rootio::BranchInfo& TBranch::GetInfo() const
 {
-    if (fTree->IsOutput()) return fTree->fWriter->info().branches[fIndex];
+    if (fTree->IsOutput()) return fTree->OutputInfo().branches[fIndex];
     return fTree->fInfo.branches[fIndex];
 }
 
 Long64_t TBranch::GetEntries() const
 {
-    return fTree->IsOutput() ? fTree->fWriter->entries() : GetInfo().entries;
+    return fTree->IsOutput() ? fTree->OutputInfo().entries : GetInfo().entries;
 }
 
 TBranch* TBranch::GetBranchCount() const

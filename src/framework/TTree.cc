@@ -56,6 +56,13 @@ TTree::TTree(TFile* file, std::unique_ptr<rootio::ntuple::NtupleReader> reader)
     file->Append(this);
 }
 
+TTree::TTree(TFile* file, const char* name, std::unique_ptr<convert::NtupleOutput> output)
+    : TNamed(name, ""), fDirectory(file), fNtupleOutput(std::move(output))
+{
+    fBranches.SetOwner();
+    file->Append(this);
+}
+
 // The RNTuple's cluster loads fetch the active branches' columns.
 void TTree::SyncNtupleActive()
 {
@@ -188,7 +195,7 @@ void TTree::PrepareCachedEntry(Long64_t entry)
     fCache->prepare_entry(fActiveReaders, entry);
 }
 
-Long64_t TTree::GetEntries() const { return IsOutput() ? fWriter->entries() : fInfo.entries; }
+Long64_t TTree::GetEntries() const { return IsOutput() ? OutputInfo().entries : fInfo.entries; }
 
 Long64_t TTree::GetEntriesFast() const { return GetEntries(); }
 
@@ -212,7 +219,7 @@ void TTree::AddBranchLike(const TBranch& source_branch)
         rootio::fail(
             source_branch.fTree->FileName(), "branch " + rootio::printable(source.name),
             "cannot be copied: " + rootio::printable(source.unsupported, rootio::kErrorMessageLimit));
-    const int index = fWriter->add_branch(source);
+    const int index = fWriter ? fWriter->add_branch(source) : fNtupleOutput->add_branch(source);
     fBranches.Add(new TBranch(this, index, source.name.c_str(), source.title.c_str()));
 }
 
@@ -222,13 +229,15 @@ TTree* TTree::CloneTree(Long64_t nentries, Option_t* option)
     if (!file || !file->IsWritable())
         rootio::fail(FileName(), std::string("TTree ") + GetName(),
                      "cannot be cloned: the current directory is not a file open for writing");
-    auto* clone = new TTree(file, GetName(), GetTitle());
+    const bool rntuple = option && std::string_view(option) == "rntuple";
+    auto* clone = rntuple ? new TTree(file, GetName(), std::make_unique<convert::NtupleOutput>(file->Writer(), GetName()))
+                          : new TTree(file, GetName(), GetTitle());
     try {
         for (TObject* obj : fBranches) {
             auto* branch = static_cast<TBranch*>(obj);
             if (!branch->TestBit(TBranch::kDoNotProcess)) clone->AddBranchLike(*branch);
         }
-        if (!IsOutput() && fInfo.auto_flush > 0) clone->fWriter->set_auto_flush(fInfo.auto_flush);
+        if (!IsOutput() && fInfo.auto_flush > 0 && clone->fWriter) clone->fWriter->set_auto_flush(fInfo.auto_flush);
         CopyAddresses(clone);
         const Long64_t n = nentries < 0 ? GetEntries() : std::min(nentries, GetEntries());
         for (Long64_t i = 0; i < n; ++i) {
@@ -295,11 +304,13 @@ Int_t TTree::Fill()
                          std::string("branch ") + branch->GetName() + " holds entry " +
                              std::to_string(source->fReadEntry) + " of its input, not entry " +
                              std::to_string(entry) + " like the others");
-        fWriter->set_entry_bytes(i, source->fEntryBytes);
+        if (fWriter) fWriter->set_entry_bytes(i, source->fEntryBytes);
+        else fNtupleOutput->set_entry_bytes(i, source->fEntryBytes);
         nbytes += static_cast<Int_t>(source->fEntryBytes.size());
     }
     try {
-        fWriter->fill();
+        if (fWriter) fWriter->fill();
+        else fNtupleOutput->fill();
     } catch (const rootio::EntryRejected& e) {
         // The bytes are the input's, as read: name where they came from.
         const TBranch* source = static_cast<TBranch*>(fBranches.UncheckedAt(e.branch()))->fAddressSource;
@@ -310,4 +321,8 @@ Int_t TTree::Fill()
     return nbytes;
 }
 
-void TTree::WriteToFile() { fWriter->write(); }
+void TTree::WriteToFile()
+{
+    if (fWriter) fWriter->write();
+    else fNtupleOutput->write();
+}

@@ -10,6 +10,7 @@
 #include "TNamed.h"
 #include "TObjArray.h"
 #include "ntuple_branches.h"
+#include "ntuple_output.h"
 #include "rootio/tree/read_cache.h"
 #include "rootio/file/root_file.h"
 #include "rootio/tree/tree_model.h"
@@ -36,7 +37,8 @@ public:
 
     // A new tree in the current directory with this tree's active branches (names, titles,
     // leaf types, count leaves, order) and its first `nentries` entries (-1: all). The
-    // clone shares this tree's addresses.
+    // clone shares this tree's addresses. Option "rntuple" writes the clone as an RNTuple
+    // of the same name, laid out as treeconvert lays out a tree.
     virtual TTree* CloneTree(Long64_t nentries = -1, Option_t* option = "");
     // Makes `tree`'s same-named branches take their values from this tree's active
     // branches (undo: no longer).
@@ -80,8 +82,11 @@ private:
     TTree(TFile* file, std::unique_ptr<rootio::ntuple::NtupleReader> reader);
     // An empty tree written into `file`, owned by it.
     TTree(TFile* file, const char* name, const char* title);
+    // An empty tree written into `file` as an RNTuple, owned by it.
+    TTree(TFile* file, const char* name, std::unique_ptr<convert::NtupleOutput> output);
 
-    bool IsOutput() const { return fWriter != nullptr; }
+    bool IsOutput() const { return fWriter != nullptr || fNtupleOutput != nullptr; }
+    const rootio::TreeInfo& OutputInfo() const { return fWriter ? fWriter->info() : fNtupleOutput->info(); }
     const char* FileName() const;
     void AddBranchLike(const TBranch& source);
     void WriteToFile();
@@ -99,6 +104,7 @@ private:
     std::unique_ptr<rootio::TreeWriter> fWriter;  // output
     std::unique_ptr<rootio::ntuple::NtupleReader> fNtupleReader;  // input from an RNTuple
     std::unique_ptr<convert::NtupleBranches> fNtuple;             // its branches' entries
+    std::unique_ptr<convert::NtupleOutput> fNtupleOutput;         // output as an RNTuple
 
     std::vector<TBranch*> fActive;                // input: branches GetEntry reads
     bool fActiveStale = true;

@@ -23,7 +23,6 @@
 #include "TString.h"
 #include "TTree.h"
 #include "cli/program.h"
-#include "rootio/format/error.h"
 #include "command_line.h"
 #include "input_check.h"
 #include "input_list.h"
@@ -69,12 +68,10 @@ int main(int argc, char** argv)
         skim::check_chain_inputs(*chain);
         const bool rntuple_output = command_line.format == skim::OutputFormat::RNTuple ||
                                     (command_line.format == skim::OutputFormat::FromInput && chain->GetTree()->IsNtuple());
-        if (rntuple_output)
-            rootio::fail(output_name, "", "RNTuple output is not supported yet (give --format ttree for a tree)");
 
         output_file = new TFile(output_name.c_str(), "RECREATE");
 
-        TTree* output_tree = chain->CloneTree(0);
+        TTree* output_tree = chain->CloneTree(0, rntuple_output ? "rntuple" : "");
 
         std::vector<LorentzVector> veto_lep_p4s;
         std::vector<LorentzVector> tight_lep_p4s;
