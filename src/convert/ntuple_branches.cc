@@ -156,7 +156,7 @@ std::vector<BranchPlan> plan_branches(const NtupleReader& reader)
 }
 
 NtupleBranches::NtupleBranches(const NtupleReader& reader)
-    : reader_(reader), plan_(plan_branches(reader)), cache_(reader)
+    : reader_(reader), plan_(plan_branches(reader)), alone_(reader), whole_(reader)
 {
     const Descriptor& d = reader.descriptor();
     info_.name = d.name;
@@ -181,92 +181,107 @@ NtupleBranches::NtupleBranches(const NtupleReader& reader)
         branch.title = branch.leaf.title + "/" + rootio::leaf_type_letter(b.type);
         info_.branches.push_back(std::move(branch));
     }
-    loaded_.assign(plan_.size(), false);
-    value_column_.resize(plan_.size());
-    index_column_.resize(plan_.size());
+    active_.assign(plan_.size(), false);
+    read_alone_.assign(plan_.size(), false);
+    for (Loaded* l : {&alone_, &whole_}) {
+        l->has.assign(plan_.size(), false);
+        l->value_column.resize(plan_.size());
+        l->index_column.resize(plan_.size());
+    }
     bytes_.resize(plan_.size());
 }
 
-void NtupleBranches::set_active(std::vector<size_t> branches) { active_ = std::move(branches); }
+void NtupleBranches::set_active(std::vector<size_t> branches)
+{
+    active_.assign(plan_.size(), false);
+    for (size_t i : branches) active_[i] = true;
+    whole_.valid = false;
+}
 
 void NtupleBranches::fail(const BranchPlan& b, int64_t entry, const std::string& why) const
 {
     rootio::fail(reader_.context(), "field " + rootio::printable(b.name) + " entry " + std::to_string(entry), why);
 }
 
-// The active branches' columns of `cluster`, and of those already asked for in it.
-void NtupleBranches::load_cluster(size_t cluster)
+void NtupleBranches::load(Loaded& l, size_t cluster, const std::vector<bool>& wanted)
 {
     const Descriptor& d = reader_.descriptor();
-    std::vector<bool> wanted(plan_.size(), false);
-    for (size_t i : active_) wanted[i] = true;
-    if (cache_.loaded() && cache_.cluster() == cluster)
-        for (size_t i = 0; i < plan_.size(); ++i) wanted[i] = wanted[i] || loaded_[i];
+    l.valid = false;
     columns_.clear();
     for (size_t i = 0; i < plan_.size(); ++i) {
-        loaded_[i] = false;
+        l.has[i] = wanted[i];
         if (!wanted[i]) continue;
         const BranchPlan& b = plan_[i];
-        value_column_[i] = index_column_[i] = std::nullopt;
-        if (b.kind != BranchKind::Count) value_column_[i] = active_column(d, d.fields[b.field], cluster, 0);
-        if (b.kind != BranchKind::Scalar) index_column_[i] = active_column(d, d.fields[b.collection], cluster, 0);
-        if (value_column_[i]) columns_.push_back(*value_column_[i]);
-        if (index_column_[i]) columns_.push_back(*index_column_[i]);
-        loaded_[i] = true;
+        l.value_column[i] = l.index_column[i] = std::nullopt;
+        if (b.kind != BranchKind::Count) l.value_column[i] = active_column(d, d.fields[b.field], cluster, 0);
+        if (b.kind != BranchKind::Scalar) l.index_column[i] = active_column(d, d.fields[b.collection], cluster, 0);
+        if (l.value_column[i]) columns_.push_back(*l.value_column[i]);
+        if (l.index_column[i]) columns_.push_back(*l.index_column[i]);
     }
-    cache_.load(cluster, columns_);
+    l.cache.load(cluster, columns_);
+    l.cluster = cluster;
+    l.valid = true;
+}
+
+size_t NtupleBranches::cluster_of(int64_t entry, const BranchPlan& b)
+{
+    const Descriptor& d = reader_.descriptor();
+    if (entry < 0 || entry >= info_.entries) fail(b, entry, "is beyond the RNTuple's entries");
+    const auto holds = [entry](const ClusterDescriptor& cl) {
+        return static_cast<uint64_t>(entry) >= cl.first_entry && static_cast<uint64_t>(entry) < cl.first_entry + cl.entries;
+    };
+    if (last_cluster_ < d.clusters.size() && holds(d.clusters[last_cluster_])) return last_cluster_;
+    const auto it = std::find_if(d.clusters.begin(), d.clusters.end(), holds);
+    if (it == d.clusters.end()) fail(b, entry, "lies in no cluster");
+    last_cluster_ = static_cast<size_t>(it - d.clusters.begin());
+    return last_cluster_;
+}
+
+void NtupleBranches::prepare_entry(int64_t entry)
+{
+    if (plan_.empty()) return;
+    const size_t k = cluster_of(entry, plan_.front());
+    if (!whole_.valid || whole_.cluster != k) load(whole_, k, active_);
 }
 
 std::span<const uint8_t> NtupleBranches::entry_bytes(size_t branch, int64_t entry)
 {
     const Descriptor& d = reader_.descriptor();
     const BranchPlan& b = plan_[branch];
-    if (entry < 0 || entry >= info_.entries) fail(b, entry, "is beyond the RNTuple's entries");
-    size_t k = cache_.loaded() ? cache_.cluster() : 0;
-    const auto holds = [&](size_t c) {
-        const ClusterDescriptor& cl = d.clusters[c];
-        return static_cast<uint64_t>(entry) >= cl.first_entry && static_cast<uint64_t>(entry) < cl.first_entry + cl.entries;
-    };
-    if (k >= d.clusters.size() || !holds(k)) {
-        const auto it = std::find_if(d.clusters.begin(), d.clusters.end(), [&](const ClusterDescriptor& cl) {
-            return static_cast<uint64_t>(entry) >= cl.first_entry && static_cast<uint64_t>(entry) < cl.first_entry + cl.entries;
-        });
-        if (it == d.clusters.end()) fail(b, entry, "lies in no cluster");
-        k = static_cast<size_t>(it - d.clusters.begin());
-        loaded_.assign(plan_.size(), false);
-        load_cluster(k);
-    }
-    if (!loaded_[branch]) {
-        loaded_[branch] = true;  // kept by the reload with the active ones
-        load_cluster(k);
+    const size_t k = cluster_of(entry, b);
+    Loaded* l = &whole_;
+    if (!whole_.valid || whole_.cluster != k || !whole_.has[branch]) {
+        // A branch asked for by itself is fetched with the others so asked, cluster by cluster.
+        read_alone_[branch] = true;
+        if (!alone_.valid || alone_.cluster != k || !alone_.has[branch]) load(alone_, k, read_alone_);
+        l = &alone_;
     }
     const uint64_t e = static_cast<uint64_t>(entry) - d.clusters[k].first_entry;
     std::vector<uint8_t>& out = bytes_[branch];
     out.clear();
     uint64_t begin = e, end = e + 1;
     if (b.kind != BranchKind::Scalar) {
-        if (!index_column_[branch]) fail(b, entry, "collection without offsets in its cluster");
-        const auto offsets = cache_.get(*index_column_[branch]).as<uint64_t>();
+        if (!l->index_column[branch]) fail(b, entry, "collection without offsets in its cluster");
+        const auto offsets = l->cache.get(*l->index_column[branch]).as<uint64_t>();
         if (e >= offsets.size()) fail(b, entry, "collection offsets short of the cluster's entries");
         begin = e ? offsets[e - 1] : 0;
         end = offsets[e];
         if (end < begin) fail(b, entry, "offsets run backwards");
     }
     if (b.kind == BranchKind::Count) {
-        const size_t at = out.size();
         if (b.type == LeafType::UInt64) {
-            out.resize(at + 8);
-            rootio::store_be<uint64_t>(out.data() + at, end - begin);
+            out.resize(8);
+            rootio::store_be<uint64_t>(out.data(), end - begin);
         } else {
-            out.resize(at + 4);
-            rootio::store_be<uint32_t>(out.data() + at, static_cast<uint32_t>(end - begin));
+            out.resize(4);
+            rootio::store_be<uint32_t>(out.data(), static_cast<uint32_t>(end - begin));
         }
         return out;
     }
     if (end > begin) {
-        const ColumnData* values = value_column_[branch] ? cache_.find(*value_column_[branch]) : nullptr;
+        const ColumnData* values = l->value_column[branch] ? l->cache.find(*l->value_column[branch]) : nullptr;
         if (!values || end > values->elements) fail(b, entry, "elements beyond the cluster's");
-        const ColumnType type = d.columns[*value_column_[branch]].type;
+        const ColumnType type = d.columns[*l->value_column[branch]].type;
         for (uint64_t j = begin; j < end; ++j) append_element(out, *values, type, j, b.type);
     }
     return out;

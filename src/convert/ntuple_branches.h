@@ -2,8 +2,9 @@
 // An RNTuple of fundamental fields and projected RVec collections seen as the flat tree it
 // came from (see ntuple_to_tree.h for the layout): the branches' plan, and each branch's
 // entries as the tree stores them (big-endian, back to back). NtupleBranches reads a
-// cluster at a time: the columns of the active branches in one batched fetch, decoded on
-// the workers; a branch made active later reloads its cluster once.
+// cluster at a time, each load one batched fetch decoded on the workers: the branches read
+// one by one (an event loop's selection) for every cluster, the active branches only for a
+// cluster where a whole entry is read (prepare_entry), as a skim copies its selected ones.
 #include <cstdint>
 #include <optional>
 #include <span>
@@ -44,22 +45,35 @@ public:
     // The tree the plan describes, as a tree read from a file would be described (no
     // baskets): what a clone of it and the input check compare.
     const rootio::TreeInfo& tree_info() const { return info_; }
-    // Branches whose columns each cluster load fetches.
+    // The branches a whole-entry read takes.
     void set_active(std::vector<size_t> branches);
+    // Before a whole-entry read: the active branches' columns of `entry`'s cluster.
+    void prepare_entry(int64_t entry);
     // `entry` of branch `branch`, valid until the next call for this branch.
     std::span<const uint8_t> entry_bytes(size_t branch, int64_t entry);
 
 private:
-    void load_cluster(size_t cluster);
+    // Some branches' columns of one cluster.
+    struct Loaded {
+        explicit Loaded(const rootio::ntuple::NtupleReader& reader) : cache(reader) {}
+        rootio::ntuple::ClusterCache cache;
+        bool valid = false;
+        size_t cluster = 0;
+        std::vector<bool> has;  // per branch
+        std::vector<std::optional<uint32_t>> value_column, index_column;
+    };
+    void load(Loaded& loaded, size_t cluster, const std::vector<bool>& wanted);
+    size_t cluster_of(int64_t entry, const BranchPlan& b);
     [[noreturn]] void fail(const BranchPlan& b, int64_t entry, const std::string& why) const;
 
     const rootio::ntuple::NtupleReader& reader_;
     std::vector<BranchPlan> plan_;
     rootio::TreeInfo info_;
-    rootio::ntuple::ClusterCache cache_;
-    std::vector<size_t> active_;
-    std::vector<bool> loaded_;  // per branch: its columns are in the loaded cluster
-    std::vector<std::optional<uint32_t>> value_column_, index_column_;
+    std::vector<bool> active_;
+    std::vector<bool> read_alone_;  // branches asked for outside whole-entry reads
+    Loaded alone_;                  // their columns, every cluster
+    Loaded whole_;                  // the active branches', clusters with a whole-entry read
+    size_t last_cluster_ = 0;
     std::vector<std::vector<uint8_t>> bytes_;
     std::vector<uint32_t> columns_;
 };

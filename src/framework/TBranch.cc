@@ -1,6 +1,7 @@
 #include "TBranch.h"
 
 #include "TTree.h"
+#include "ntuple_branches.h"
 #include "rootio/format/error.h"
 
 TBranch::TBranch(TTree* tree, int index, const char* name, const char* title)

@@ -8,6 +8,7 @@
 #include <string_view>
 
 #include "TTree.h"
+#include "ntuple_branches.h"
 #include "rootio/format/error.h"
 #include "rootio/ntuple/format_constants.h"
 #include "rootio/ntuple/ntuple_reader.h"

@@ -7,6 +7,8 @@
 #include <string_view>
 
 #include "TFile.h"
+#include "ntuple_branches.h"
+#include "ntuple_output.h"
 #include "rootio/format/error.h"
 #include "rootio/parallel/threads.h"
 #include "rootio/io/wildcard.h"
@@ -81,6 +83,8 @@ TTree::TTree(TFile* file, const char* name, const char* title)
     file->Append(this);
 }
 
+TTree::TTree() = default;
+
 TTree::~TTree()
 {
     while (!fAddressUsers.empty()) Unlink(fAddressUsers.back());
@@ -99,6 +103,8 @@ void TTree::Unlink(TTree* output)
     erase_value(fAddressUsers, output);
     erase_value(output->fAddressProviders, this);
 }
+
+const rootio::TreeInfo& TTree::OutputInfo() const { return fWriter ? fWriter->info() : fNtupleOutput->info(); }
 
 TFile* TTree::GetCurrentFile() const { return dynamic_cast<TFile*>(fDirectory); }
 
@@ -205,6 +211,7 @@ Int_t TTree::GetEntry(Long64_t entry, Int_t getall)
     if (entry < 0 || entry >= fInfo.entries) return 0;
     if (fActiveStale) RefreshActive();
     if (fCache) PrepareCachedEntry(entry);
+    if (fNtuple) fNtuple->prepare_entry(entry);
     Int_t nbytes = 0;
     for (TBranch* branch : fActive) nbytes += branch->Read(entry);
     fReadEntry = entry;

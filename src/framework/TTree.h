@@ -9,8 +9,6 @@
 #include "TBranch.h"
 #include "TNamed.h"
 #include "TObjArray.h"
-#include "ntuple_branches.h"
-#include "ntuple_output.h"
 #include "rootio/tree/read_cache.h"
 #include "rootio/file/root_file.h"
 #include "rootio/tree/tree_model.h"
@@ -18,6 +16,13 @@
 
 class TDirectory;
 class TFile;
+namespace convert {
+class NtupleBranches;
+class NtupleOutput;
+}  // namespace convert
+namespace rootio::ntuple {
+class NtupleReader;
+}  // namespace rootio::ntuple
 
 class TTree : public TNamed {
 public:
@@ -70,7 +75,7 @@ public:
     Bool_t IsNtuple() const { return fNtuple != nullptr; }
 
 protected:
-    TTree() = default;  // a chain fills in its own state
+    TTree();  // a chain fills in its own state
 
 private:
     friend class TFile;
@@ -86,7 +91,7 @@ private:
     TTree(TFile* file, const char* name, std::unique_ptr<convert::NtupleOutput> output);
 
     bool IsOutput() const { return fWriter != nullptr || fNtupleOutput != nullptr; }
-    const rootio::TreeInfo& OutputInfo() const { return fWriter ? fWriter->info() : fNtupleOutput->info(); }
+    const rootio::TreeInfo& OutputInfo() const;
     const char* FileName() const;
     void AddBranchLike(const TBranch& source);
     void WriteToFile();
