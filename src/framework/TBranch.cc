@@ -1,6 +1,8 @@
 #include "TBranch.h"
 
 #include "TTree.h"
+#include "ntuple_branches.h"
+#include "rootio/format/error.h"
 
 TBranch::TBranch(TTree* tree, int index, const char* name, const char* title)
     : TNamed(name, title), fTree(tree), fIndex(index)
@@ -11,13 +13,13 @@ TBranch::~TBranch() = default;
 
 const rootio::BranchInfo& TBranch::GetInfo() const
 {
-    if (fTree->IsOutput()) return fTree->fWriter->info().branches[fIndex];
+    if (fTree->IsOutput()) return fTree->OutputInfo().branches[fIndex];
     return fTree->fInfo.branches[fIndex];
 }
 
 Long64_t TBranch::GetEntries() const
 {
-    return fTree->IsOutput() ? fTree->fWriter->entries() : GetInfo().entries;
+    return fTree->IsOutput() ? fTree->OutputInfo().entries : GetInfo().entries;
 }
 
 TBranch* TBranch::GetBranchCount() const
@@ -28,6 +30,7 @@ TBranch* TBranch::GetBranchCount() const
 
 rootio::BranchReader& TBranch::Reader()
 {
+    if (fTree->fNtuple) rootio::fail(fTree->FileName(), GetName(), "is a field of an RNTuple, read without baskets");
     if (!fReader) {
         fReader = std::make_unique<rootio::BranchReader>(*fTree->fSource, fTree->fInfo, fIndex);
         fReader->use_cache(fTree->fCache.get());
@@ -49,7 +52,8 @@ Int_t TBranch::GetEntry(Long64_t entry, Int_t getall)
 Int_t TBranch::Read(Long64_t entry)
 {
     if (entry != fReadEntry) {
-        fEntryBytes = Reader().entry_bytes(entry);
+        fEntryBytes = fTree->fNtuple ? fTree->fNtuple->entry_bytes(static_cast<size_t>(fIndex), entry)
+                                     : Reader().entry_bytes(entry);
         fReadEntry = entry;
     }
     return static_cast<Int_t>(fEntryBytes.size());

@@ -4,6 +4,21 @@
 #include "rootio/file/root_file.h"
 #include "rootio/tree/tree_reader.h"
 #include "rootio/io/wildcard.h"
+#include "rootio/ntuple/format_constants.h"
+#include "rootio/ntuple/ntuple_reader.h"
+
+namespace {
+
+// Entries of the tree or RNTuple `name` of `file`.
+Long64_t entries_of(const rootio::RootFile& file, const char* name)
+{
+    const auto key = file.find_path(name, -1);
+    if (key && key->class_name == rootio::ntuple::kAnchorClassName)
+        return static_cast<Long64_t>(rootio::ntuple::NtupleReader::open(file, name)->descriptor().entries);
+    return rootio::read_tree(file, name).entries;
+}
+
+}  // namespace
 
 TChain::TChain(const char* name, const char* title)
 {
@@ -25,7 +40,7 @@ Int_t TChain::Add(const char* name, Long64_t nentries)
         fFiles.Add(element);
         if (nentries <= 0) {
             const auto file = rootio::RootFile::open(file_name);
-            element->SetNumberEntries(rootio::read_tree(*file, GetName()).entries);
+            element->SetNumberEntries(entries_of(*file, GetName()));
         }
     }
     return static_cast<Int_t>(names.size());
@@ -41,7 +56,7 @@ Long64_t TChain::GetEntries() const
                 element->SetNumberEntries(fTree->GetEntries());
             } else {
                 const auto file = rootio::RootFile::open(element->GetTitle());
-                element->SetNumberEntries(rootio::read_tree(*file, GetName()).entries);
+                element->SetNumberEntries(entries_of(*file, GetName()));
             }
         }
         total += element->GetEntries();

@@ -8,7 +8,10 @@
 #include <string_view>
 
 #include "TTree.h"
+#include "ntuple_branches.h"
 #include "rootio/format/error.h"
+#include "rootio/ntuple/format_constants.h"
+#include "rootio/ntuple/ntuple_reader.h"
 #include "rootio/tree/opened_files.h"
 #include "rootio/tree/tree_reader.h"
 
@@ -75,6 +78,8 @@ TObject* TFile::Get(const char* namecycle)
 
     const std::optional<rootio::KeyHeader> key = fReader->find_path(key_name, cycle);
     if (!key) rootio::fail(GetName(), "", "no object named \"" + rootio::printable(namecycle) + "\"");
+    if (key->class_name == rootio::ntuple::kAnchorClassName)
+        return new TTree(this, rootio::ntuple::NtupleReader::open(*fReader, key_name));
     if (!rootio::is_tree_class(key->class_name))
         rootio::fail(GetName(), rootio::printable(key_name),
                      "is a " + rootio::printable(key->class_name) + "; only TTree objects can be read");

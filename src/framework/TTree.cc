@@ -7,6 +7,8 @@
 #include <string_view>
 
 #include "TFile.h"
+#include "ntuple_branches.h"
+#include "ntuple_output.h"
 #include "rootio/format/error.h"
 #include "rootio/parallel/threads.h"
 #include "rootio/io/wildcard.h"
@@ -41,6 +43,38 @@ TTree::TTree(TFile* file, rootio::TreeInfo info)
     file->Append(this);
 }
 
+TTree::TTree(TFile* file, std::unique_ptr<rootio::ntuple::NtupleReader> reader)
+    : fDirectory(file), fNtupleReader(std::move(reader)),
+      fNtuple(std::make_unique<convert::NtupleBranches>(*fNtupleReader))
+{
+    fInfo = fNtuple->tree_info();
+    SetName(fInfo.name.c_str());
+    fBranches.SetOwner();
+    for (size_t i = 0; i < fInfo.branches.size(); ++i) {
+        const auto& b = fInfo.branches[i];
+        fBranches.Add(new TBranch(this, static_cast<int>(i), b.name.c_str(), b.title.c_str()));
+    }
+    SyncNtupleActive();
+    file->Append(this);
+}
+
+TTree::TTree(TFile* file, const char* name, std::unique_ptr<convert::NtupleOutput> output)
+    : TNamed(name, ""), fDirectory(file), fNtupleOutput(std::move(output))
+{
+    fBranches.SetOwner();
+    file->Append(this);
+}
+
+// The RNTuple's cluster loads fetch the active branches' columns.
+void TTree::SyncNtupleActive()
+{
+    if (!fNtuple) return;
+    std::vector<size_t> active;
+    for (Int_t i = 0; i < fBranches.GetEntries(); ++i)
+        if (!fBranches.UncheckedAt(i)->TestBit(TBranch::kDoNotProcess)) active.push_back(static_cast<size_t>(i));
+    fNtuple->set_active(std::move(active));
+}
+
 TTree::TTree(TFile* file, const char* name, const char* title)
     : TNamed(name, title), fDirectory(file),
       fWriter(std::make_unique<rootio::TreeWriter>(file->Writer(), name, title))
@@ -48,6 +82,8 @@ TTree::TTree(TFile* file, const char* name, const char* title)
     fBranches.SetOwner();
     file->Append(this);
 }
+
+TTree::TTree() = default;
 
 TTree::~TTree()
 {
@@ -67,6 +103,8 @@ void TTree::Unlink(TTree* output)
     erase_value(fAddressUsers, output);
     erase_value(output->fAddressProviders, this);
 }
+
+const rootio::TreeInfo& TTree::OutputInfo() const { return fWriter ? fWriter->info() : fNtupleOutput->info(); }
 
 TFile* TTree::GetCurrentFile() const { return dynamic_cast<TFile*>(fDirectory); }
 
@@ -102,6 +140,7 @@ void TTree::SetBranchStatus(const char* bname, Bool_t status, UInt_t* found)
         if (TBranch* count = branch->GetBranchCount()) count->ResetBit(TBranch::kDoNotProcess);
     }
     fActiveStale = true;
+    SyncNtupleActive();
 }
 
 Bool_t TTree::GetBranchStatus(const char* branchname) const
@@ -172,7 +211,7 @@ void TTree::PrepareCachedEntry(Long64_t entry)
     fCache->prepare_entry(fActiveReaders, entry);
 }
 
-Long64_t TTree::GetEntries() const { return IsOutput() ? fWriter->entries() : fInfo.entries; }
+Long64_t TTree::GetEntries() const { return IsOutput() ? OutputInfo().entries : fInfo.entries; }
 
 Long64_t TTree::GetEntriesFast() const { return GetEntries(); }
 
@@ -182,6 +221,7 @@ Int_t TTree::GetEntry(Long64_t entry, Int_t getall)
     if (entry < 0 || entry >= fInfo.entries) return 0;
     if (fActiveStale) RefreshActive();
     if (fCache) PrepareCachedEntry(entry);
+    if (fNtuple) fNtuple->prepare_entry(entry);
     Int_t nbytes = 0;
     for (TBranch* branch : fActive) nbytes += branch->Read(entry);
     fReadEntry = entry;
@@ -196,7 +236,7 @@ void TTree::AddBranchLike(const TBranch& source_branch)
         rootio::fail(
             source_branch.fTree->FileName(), "branch " + rootio::printable(source.name),
             "cannot be copied: " + rootio::printable(source.unsupported, rootio::kErrorMessageLimit));
-    const int index = fWriter->add_branch(source);
+    const int index = fWriter ? fWriter->add_branch(source) : fNtupleOutput->add_branch(source);
     fBranches.Add(new TBranch(this, index, source.name.c_str(), source.title.c_str()));
 }
 
@@ -206,13 +246,15 @@ TTree* TTree::CloneTree(Long64_t nentries, Option_t* option)
     if (!file || !file->IsWritable())
         rootio::fail(FileName(), std::string("TTree ") + GetName(),
                      "cannot be cloned: the current directory is not a file open for writing");
-    auto* clone = new TTree(file, GetName(), GetTitle());
+    const bool rntuple = option && std::string_view(option) == "rntuple";
+    auto* clone = rntuple ? new TTree(file, GetName(), std::make_unique<convert::NtupleOutput>(file->Writer(), GetName()))
+                          : new TTree(file, GetName(), GetTitle());
     try {
         for (TObject* obj : fBranches) {
             auto* branch = static_cast<TBranch*>(obj);
             if (!branch->TestBit(TBranch::kDoNotProcess)) clone->AddBranchLike(*branch);
         }
-        if (!IsOutput() && fInfo.auto_flush > 0) clone->fWriter->set_auto_flush(fInfo.auto_flush);
+        if (!IsOutput() && fInfo.auto_flush > 0 && clone->fWriter) clone->fWriter->set_auto_flush(fInfo.auto_flush);
         CopyAddresses(clone);
         const Long64_t n = nentries < 0 ? GetEntries() : std::min(nentries, GetEntries());
         for (Long64_t i = 0; i < n; ++i) {
@@ -279,11 +321,13 @@ Int_t TTree::Fill()
                          std::string("branch ") + branch->GetName() + " holds entry " +
                              std::to_string(source->fReadEntry) + " of its input, not entry " +
                              std::to_string(entry) + " like the others");
-        fWriter->set_entry_bytes(i, source->fEntryBytes);
+        if (fWriter) fWriter->set_entry_bytes(i, source->fEntryBytes);
+        else fNtupleOutput->set_entry_bytes(i, source->fEntryBytes);
         nbytes += static_cast<Int_t>(source->fEntryBytes.size());
     }
     try {
-        fWriter->fill();
+        if (fWriter) fWriter->fill();
+        else fNtupleOutput->fill();
     } catch (const rootio::EntryRejected& e) {
         // The bytes are the input's, as read: name where they came from.
         const TBranch* source = static_cast<TBranch*>(fBranches.UncheckedAt(e.branch()))->fAddressSource;
@@ -294,4 +338,8 @@ Int_t TTree::Fill()
     return nbytes;
 }
 
-void TTree::WriteToFile() { fWriter->write(); }
+void TTree::WriteToFile()
+{
+    if (fWriter) fWriter->write();
+    else fNtupleOutput->write();
+}

@@ -16,6 +16,13 @@
 
 class TDirectory;
 class TFile;
+namespace convert {
+class NtupleBranches;
+class NtupleOutput;
+}  // namespace convert
+namespace rootio::ntuple {
+class NtupleReader;
+}  // namespace rootio::ntuple
 
 class TTree : public TNamed {
 public:
@@ -35,7 +42,8 @@ public:
 
     // A new tree in the current directory with this tree's active branches (names, titles,
     // leaf types, count leaves, order) and its first `nentries` entries (-1: all). The
-    // clone shares this tree's addresses.
+    // clone shares this tree's addresses. Option "rntuple" writes the clone as an RNTuple
+    // of the same name, laid out as treeconvert lays out a tree.
     virtual TTree* CloneTree(Long64_t nentries = -1, Option_t* option = "");
     // Makes `tree`'s same-named branches take their values from this tree's active
     // branches (undo: no longer).
@@ -63,9 +71,11 @@ public:
     virtual TObjArray* GetListOfBranches() { return &fBranches; }
     TDirectory* GetDirectory() const { return fDirectory; }
     virtual TFile* GetCurrentFile() const;
+    // A tree read from an RNTuple (its fields seen as the tree it was converted from).
+    Bool_t IsNtuple() const { return fNtuple != nullptr; }
 
 protected:
-    TTree() = default;  // a chain fills in its own state
+    TTree();  // a chain fills in its own state
 
 private:
     friend class TFile;
@@ -73,10 +83,15 @@ private:
 
     // A tree read from `file`, owned by it.
     TTree(TFile* file, rootio::TreeInfo info);
+    // The tree RNTuple `reader` of `file` reads as, owned by the file.
+    TTree(TFile* file, std::unique_ptr<rootio::ntuple::NtupleReader> reader);
     // An empty tree written into `file`, owned by it.
     TTree(TFile* file, const char* name, const char* title);
+    // An empty tree written into `file` as an RNTuple, owned by it.
+    TTree(TFile* file, const char* name, std::unique_ptr<convert::NtupleOutput> output);
 
-    bool IsOutput() const { return fWriter != nullptr; }
+    bool IsOutput() const { return fWriter != nullptr || fNtupleOutput != nullptr; }
+    const rootio::TreeInfo& OutputInfo() const;
     const char* FileName() const;
     void AddBranchLike(const TBranch& source);
     void WriteToFile();
@@ -85,6 +100,7 @@ private:
     void PrepareCachedEntry(Long64_t entry);
     void Unlink(TTree* output);
     void RelinkProviders();
+    void SyncNtupleActive();
 
     TDirectory* fDirectory = nullptr;
     TObjArray fBranches;                          // owns the TBranch objects
@@ -92,6 +108,9 @@ private:
     const rootio::RootFile* fSource = nullptr;    // input: the file's engine reader
     rootio::TreeInfo fInfo;                       // input: the tree as read
     std::unique_ptr<rootio::TreeWriter> fWriter;  // output
+    std::unique_ptr<rootio::ntuple::NtupleReader> fNtupleReader;  // input from an RNTuple
+    std::unique_ptr<convert::NtupleBranches> fNtuple;             // its branches' entries
+    std::unique_ptr<convert::NtupleOutput> fNtupleOutput;         // output as an RNTuple
 
     std::vector<TBranch*> fActive;                // input: branches GetEntry reads
     bool fActiveStale = true;

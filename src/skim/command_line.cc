@@ -40,6 +40,14 @@ CommandLine parse_command_line(std::span<const char* const> arguments)
             if (name.find("://") != std::string_view::npos)
                 throw UsageError("the output must be a local file: " + std::string(name));
             line.output = name;
+        } else if (argument == "--format" || argument.starts_with("--format=")) {
+            std::string_view format;
+            if (argument.starts_with("--format=")) format = argument.substr(9);
+            else if (i + 1 < arguments.size()) format = arguments[++i];
+            if (line.format != OutputFormat::FromInput) throw UsageError("option --format given twice");
+            if (format == "ttree") line.format = OutputFormat::TTree;
+            else if (format == "rntuple") line.format = OutputFormat::RNTuple;
+            else throw UsageError("option --format takes ttree or rntuple, not '" + std::string(format) + "'");
         } else {
             throw UsageError("unknown option '" + std::string(argument) + "' (see skim --help)");
         }
@@ -53,8 +61,9 @@ CommandLine parse_command_line(std::span<const char* const> arguments)
 const char* usage_text()
 {
     return "Usage: skim [-o OUTPUT] INPUT...\n"
+           "       skim [-o OUTPUT] --format ttree|rntuple INPUT...\n"
            "\n"
-           "Copies the events of the INPUT files (tree \"Events\") that pass the selection, with\n"
+           "Copies the events of the INPUT files (tree or RNTuple \"Events\") that pass the selection, with\n"
            "the kept branches, into OUTPUT. Without arguments it reads\n"
            "example_RunIISummer20UL18.root and writes output.root.\n"
            "\n"
@@ -69,6 +78,8 @@ const char* usage_text()
            "\n"
            "Options:\n"
            "  -o OUTPUT     write OUTPUT instead of output.root\n"
+           "  --format F    write the output as F (ttree or rntuple) instead of in the first\n"
+           "                input's format; inputs of both formats may be chained\n"
            "  -h, --help    print this help and exit\n"
            "\n"
            "Exit status: 0 after a complete run, 1 when an input or the output fails (OUTPUT is\n"

@@ -1,5 +1,5 @@
 #pragma once
-// The skim's command line: `skim [-o OUTPUT] INPUT...`, or nothing for the fixed input and
+// The skim's command line: `skim [-o OUTPUT] [--format ttree|rntuple] INPUT...`, or nothing for the fixed input and
 // output of the original program.
 #include <span>
 #include <string>
@@ -10,9 +10,13 @@ namespace skim {
 constexpr const char* kDefaultInput = "example_RunIISummer20UL18.root";
 constexpr const char* kDefaultOutput = "output.root";
 
+// The output's format: the first input's unless --format names one.
+enum class OutputFormat { FromInput, TTree, RNTuple };
+
 struct CommandLine {
     bool help = false;
     std::string output = kDefaultOutput;
+    OutputFormat format = OutputFormat::FromInput;
     std::vector<std::string> inputs;  // expanded (see input_list.h), in chain order
 };
 

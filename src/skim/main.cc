@@ -67,10 +67,12 @@ int main(int argc, char** argv)
         for (const TString& branch_name : keep_branch_names) chain->SetBranchStatus(branch_name, 1);
         // Every input is opened and checked before the output exists.
         skim::check_chain_inputs(*chain);
+        const bool rntuple_output = command_line.format == skim::OutputFormat::RNTuple ||
+                                    (command_line.format == skim::OutputFormat::FromInput && chain->GetTree()->IsNtuple());
 
         output_file = new TFile(output_name.c_str(), "RECREATE");
 
-        TTree* output_tree = chain->CloneTree(0);
+        TTree* output_tree = chain->CloneTree(0, rntuple_output ? "rntuple" : "");
 
         std::vector<LorentzVector> veto_lep_p4s;
         std::vector<LorentzVector> tight_lep_p4s;

@@ -92,6 +92,8 @@ TEST_F(SkimUsage, BadUsageIsOneLineAndExitStatusTwo)
     expect_usage_error({"-o", "x.root", "-o", "y.root", "a.root"}, "option -o given twice");
     expect_usage_error({"-o", "root://h//x.root", "a.root"},
                        "the output must be a local file: root://h//x.root");
+    expect_usage_error({"--format", "csv", "a.root"}, "option --format takes ttree or rntuple, not 'csv'");
+    expect_usage_error({"--format=ttree", "--format", "rntuple", "a.root"}, "option --format given twice");
     expect_usage_error({"-o", "out.root"}, "no input given (see skim --help)");
     expect_usage_error({"@lists/none.txt"},
                        "lists/none.txt: cannot read the input list: No such file or directory");

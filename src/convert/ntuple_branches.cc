@@ -1,0 +1,290 @@
+#include "ntuple_branches.h"
+
+#include <algorithm>
+#include <map>
+
+#include "rootio/format/bytes.h"
+#include "rootio/format/error.h"
+#include "rootio/format/printable.h"
+#include "rootio/ntuple/ntuple_writer.h"
+
+namespace convert {
+
+using rootio::LeafType;
+using namespace rootio::ntuple;
+
+
+std::optional<LeafType> leaf_type_of(std::string_view type_name)
+{
+    for (LeafType t : {LeafType::Bool, LeafType::Int8, LeafType::UInt8, LeafType::Int16, LeafType::UInt16,
+                       LeafType::Int32, LeafType::UInt32, LeafType::Int64, LeafType::UInt64, LeafType::Float,
+                       LeafType::Double})
+        if (fundamental_type_name(t) == type_name) return t;
+    return std::nullopt;
+}
+
+void append_element(std::vector<uint8_t>& out, const ColumnData& data, ColumnType column, size_t i, LeafType leaf)
+{
+    const ColumnTypeInfo& info = column_type_info(column);
+    const uint8_t* p = data.values.data();
+    double real = 0;
+    int64_t sint = 0;
+    uint64_t uint = 0;
+    bool is_real = false, is_signed = false;
+    if (info.kind == ValueKind::Real) {
+        is_real = true;
+        if (column == ColumnType::Real64 || column == ColumnType::SplitReal64)
+            real = reinterpret_cast<const double*>(p)[i];
+        else
+            real = reinterpret_cast<const float*>(p)[i];
+    } else if (info.kind == ValueKind::Index) {
+        uint = reinterpret_cast<const uint64_t*>(p)[i];
+    } else {
+        const size_t size = info.max_bits <= 8 ? 1 : info.max_bits / 8;
+        is_signed = info.is_signed && info.kind != ValueKind::Char;
+        switch (size) {
+        case 1: is_signed ? sint = reinterpret_cast<const int8_t*>(p)[i] : uint = p[i]; break;
+        case 2: is_signed ? sint = reinterpret_cast<const int16_t*>(p)[i] : uint = reinterpret_cast<const uint16_t*>(p)[i]; break;
+        case 4: is_signed ? sint = reinterpret_cast<const int32_t*>(p)[i] : uint = reinterpret_cast<const uint32_t*>(p)[i]; break;
+        default: is_signed ? sint = reinterpret_cast<const int64_t*>(p)[i] : uint = reinterpret_cast<const uint64_t*>(p)[i]; break;
+        }
+    }
+    const auto put = [&out](auto v) {
+        const size_t at = out.size();
+        out.resize(at + sizeof v);
+        rootio::store_be(out.data() + at, v);
+    };
+    const auto as = [&](auto zero) {
+        using T = decltype(zero);
+        return is_real ? static_cast<T>(real) : is_signed ? static_cast<T>(sint) : static_cast<T>(uint);
+    };
+    switch (leaf) {
+    case LeafType::Bool: put(static_cast<uint8_t>(as(uint64_t{}) != 0)); break;
+    case LeafType::Int8: put(as(int8_t{})); break;
+    case LeafType::UInt8: put(as(uint8_t{})); break;
+    case LeafType::Int16: put(as(int16_t{})); break;
+    case LeafType::UInt16: put(as(uint16_t{})); break;
+    case LeafType::Int32: put(as(int32_t{})); break;
+    case LeafType::UInt32: put(as(uint32_t{})); break;
+    case LeafType::Int64: put(as(int64_t{})); break;
+    case LeafType::UInt64: put(as(uint64_t{})); break;
+    case LeafType::Float: put(as(float{})); break;
+    case LeafType::Double: put(as(double{})); break;
+    }
+}
+
+namespace {
+
+// `n` + the longest common prefix of the arrays' names, cut at its last underscore.
+std::string count_name(const std::vector<const BranchPlan*>& arrays)
+{
+    std::string prefix = arrays.front()->name;
+    for (const BranchPlan* a : arrays) {
+        size_t k = 0;
+        while (k < prefix.size() && k < a->name.size() && prefix[k] == a->name[k]) ++k;
+        prefix.resize(k);
+    }
+    if (const size_t cut = prefix.rfind('_'); cut != std::string::npos && cut > 0) prefix.resize(cut);
+    return "n" + prefix;
+}
+
+}  // namespace
+
+std::vector<BranchPlan> plan_branches(const NtupleReader& reader)
+{
+    const Descriptor& d = reader.descriptor();
+    const auto refuse = [&](const FieldDescriptor& f, const std::string& why) {
+        rootio::fail(reader.context(), "field " + rootio::printable(f.name), why);
+    };
+    std::vector<BranchPlan> fields;
+    for (uint32_t id : d.top_level) {
+        const FieldDescriptor& f = d.fields[id];
+        if (!f.is_projected() && f.role != FieldRole::Leaf && f.type_name.empty()) continue;  // untyped collection
+        if (f.type_name.starts_with(kCardinalityTypePrefix)) {
+            const bool wide = f.type_name == "ROOT::RNTupleCardinality<std::uint64_t>";
+            fields.push_back({BranchKind::Count, f.name, wide ? LeafType::UInt64 : LeafType::UInt32, id, *f.projection_source});
+        } else if (f.is_projected() && f.type_name.starts_with(kRVecTypePrefix) && f.children.size() == 1) {
+            const FieldDescriptor& element = d.fields[f.children[0]];
+            const auto type = leaf_type_of(element.type_name);
+            const FieldDescriptor& source = d.fields[*f.projection_source];
+            if (!type || element.role != FieldRole::Leaf || !source.is_top_level() || source.role != FieldRole::Collection)
+                refuse(f, "is not an RVec of a fundamental type projected from a top-level collection");
+            fields.push_back({BranchKind::Array, f.name, *type, f.children[0], source.id});
+        } else if (!f.is_projected() && f.role == FieldRole::Collection && f.children.size() == 1 &&
+                   (f.type_name.starts_with("std::vector<") || f.type_name.starts_with(kRVecTypePrefix)) &&
+                   leaf_type_of(d.fields[f.children[0]].type_name)) {
+            // A vector of its own: counted by a branch of its own, n + its name.
+            const FieldDescriptor& element = d.fields[f.children[0]];
+            fields.push_back({BranchKind::Array, f.name, *leaf_type_of(element.type_name), element.id, id});
+            fields.push_back({BranchKind::Count, "n" + f.name, LeafType::UInt32, 0, id});
+            std::swap(fields.back(), fields[fields.size() - 2]);
+        } else if (const auto type = leaf_type_of(f.type_name); type && f.role == FieldRole::Leaf) {
+            fields.push_back({BranchKind::Scalar, f.name, *type, id, 0});
+        } else {
+            refuse(f, "of type " + rootio::printable(f.type_name.empty() ? "-" : f.type_name) +
+                          " has no place in a flat tree");
+        }
+    }
+
+    // Each array's count comes before it: its collection's first cardinality field, or a
+    // new one named after the arrays.
+    std::map<uint32_t, std::vector<const BranchPlan*>> arrays_of;
+    std::map<uint32_t, const BranchPlan*> count_of;
+    for (const BranchPlan& b : fields) {
+        if (b.kind == BranchKind::Array) arrays_of[b.collection].push_back(&b);
+        if (b.kind == BranchKind::Count && !count_of.count(b.collection)) count_of[b.collection] = &b;
+    }
+    std::vector<BranchPlan> plan;
+    std::map<uint32_t, bool> counted;
+    for (const BranchPlan& b : fields) {
+        if (b.kind == BranchKind::Count && counted[b.collection] && count_of[b.collection] == &b) continue;  // placed already
+        if (b.kind == BranchKind::Array && !counted[b.collection]) {
+            if (const auto it = count_of.find(b.collection); it != count_of.end())
+                plan.push_back(*it->second);
+            else
+                plan.push_back({BranchKind::Count, count_name(arrays_of[b.collection]), LeafType::UInt32, 0, b.collection});
+            counted[b.collection] = true;
+        }
+        if (b.kind == BranchKind::Count && count_of[b.collection] == &b) counted[b.collection] = true;
+        plan.push_back(b);
+    }
+    for (size_t i = 0; i < plan.size(); ++i)
+        for (size_t j = 0; j < i; ++j)
+            if (plan[i].name == plan[j].name)
+                rootio::fail(reader.context(), "branch " + rootio::printable(plan[i].name), "would be written twice");
+    return plan;
+}
+
+NtupleBranches::NtupleBranches(const NtupleReader& reader)
+    : reader_(reader), plan_(plan_branches(reader)), alone_(reader), whole_(reader)
+{
+    const Descriptor& d = reader.descriptor();
+    info_.name = d.name;
+    info_.entries = static_cast<int64_t>(d.entries);
+    std::map<uint32_t, int> count_of;  // collection -> its count branch
+    for (size_t i = 0; i < plan_.size(); ++i) {
+        const BranchPlan& b = plan_[i];
+        rootio::BranchInfo branch;
+        branch.name = b.name;
+        branch.leaf.name = b.name;
+        branch.leaf.type = b.type;
+        branch.leaf.title = b.name;
+        branch.entries = info_.entries;
+        if (b.kind == BranchKind::Count && !count_of.count(b.collection)) count_of[b.collection] = static_cast<int>(i);
+        if (b.kind == BranchKind::Array) {
+            branch.count_branch = count_of.at(b.collection);
+            rootio::BranchInfo& count = info_.branches[static_cast<size_t>(branch.count_branch)];
+            count.leaf.is_range = true;
+            branch.leaf.count_leaf = count.leaf.name;
+            branch.leaf.title += "[" + count.leaf.name + "]";
+        }
+        branch.title = branch.leaf.title + "/" + rootio::leaf_type_letter(b.type);
+        info_.branches.push_back(std::move(branch));
+    }
+    active_.assign(plan_.size(), false);
+    read_alone_.assign(plan_.size(), false);
+    for (Loaded* l : {&alone_, &whole_}) {
+        l->has.assign(plan_.size(), false);
+        l->value_column.resize(plan_.size());
+        l->index_column.resize(plan_.size());
+    }
+    bytes_.resize(plan_.size());
+}
+
+void NtupleBranches::set_active(std::vector<size_t> branches)
+{
+    active_.assign(plan_.size(), false);
+    for (size_t i : branches) active_[i] = true;
+    whole_.valid = false;
+}
+
+void NtupleBranches::fail(const BranchPlan& b, int64_t entry, const std::string& why) const
+{
+    rootio::fail(reader_.context(), "field " + rootio::printable(b.name) + " entry " + std::to_string(entry), why);
+}
+
+void NtupleBranches::load(Loaded& l, size_t cluster, const std::vector<bool>& wanted)
+{
+    const Descriptor& d = reader_.descriptor();
+    l.valid = false;
+    columns_.clear();
+    for (size_t i = 0; i < plan_.size(); ++i) {
+        l.has[i] = wanted[i];
+        if (!wanted[i]) continue;
+        const BranchPlan& b = plan_[i];
+        l.value_column[i] = l.index_column[i] = std::nullopt;
+        if (b.kind != BranchKind::Count) l.value_column[i] = active_column(d, d.fields[b.field], cluster, 0);
+        if (b.kind != BranchKind::Scalar) l.index_column[i] = active_column(d, d.fields[b.collection], cluster, 0);
+        if (l.value_column[i]) columns_.push_back(*l.value_column[i]);
+        if (l.index_column[i]) columns_.push_back(*l.index_column[i]);
+    }
+    l.cache.load(cluster, columns_);
+    l.cluster = cluster;
+    l.valid = true;
+}
+
+size_t NtupleBranches::cluster_of(int64_t entry, const BranchPlan& b)
+{
+    const Descriptor& d = reader_.descriptor();
+    if (entry < 0 || entry >= info_.entries) fail(b, entry, "is beyond the RNTuple's entries");
+    const auto holds = [entry](const ClusterDescriptor& cl) {
+        return static_cast<uint64_t>(entry) >= cl.first_entry && static_cast<uint64_t>(entry) < cl.first_entry + cl.entries;
+    };
+    if (last_cluster_ < d.clusters.size() && holds(d.clusters[last_cluster_])) return last_cluster_;
+    const auto it = std::find_if(d.clusters.begin(), d.clusters.end(), holds);
+    if (it == d.clusters.end()) fail(b, entry, "lies in no cluster");
+    last_cluster_ = static_cast<size_t>(it - d.clusters.begin());
+    return last_cluster_;
+}
+
+void NtupleBranches::prepare_entry(int64_t entry)
+{
+    if (plan_.empty()) return;
+    const size_t k = cluster_of(entry, plan_.front());
+    if (!whole_.valid || whole_.cluster != k) load(whole_, k, active_);
+}
+
+std::span<const uint8_t> NtupleBranches::entry_bytes(size_t branch, int64_t entry)
+{
+    const Descriptor& d = reader_.descriptor();
+    const BranchPlan& b = plan_[branch];
+    const size_t k = cluster_of(entry, b);
+    Loaded* l = &whole_;
+    if (!whole_.valid || whole_.cluster != k || !whole_.has[branch]) {
+        // A branch asked for by itself is fetched with the others so asked, cluster by cluster.
+        read_alone_[branch] = true;
+        if (!alone_.valid || alone_.cluster != k || !alone_.has[branch]) load(alone_, k, read_alone_);
+        l = &alone_;
+    }
+    const uint64_t e = static_cast<uint64_t>(entry) - d.clusters[k].first_entry;
+    std::vector<uint8_t>& out = bytes_[branch];
+    out.clear();
+    uint64_t begin = e, end = e + 1;
+    if (b.kind != BranchKind::Scalar) {
+        if (!l->index_column[branch]) fail(b, entry, "collection without offsets in its cluster");
+        const auto offsets = l->cache.get(*l->index_column[branch]).as<uint64_t>();
+        if (e >= offsets.size()) fail(b, entry, "collection offsets short of the cluster's entries");
+        begin = e ? offsets[e - 1] : 0;
+        end = offsets[e];
+        if (end < begin) fail(b, entry, "offsets run backwards");
+    }
+    if (b.kind == BranchKind::Count) {
+        if (b.type == LeafType::UInt64) {
+            out.resize(8);
+            rootio::store_be<uint64_t>(out.data(), end - begin);
+        } else {
+            out.resize(4);
+            rootio::store_be<uint32_t>(out.data(), static_cast<uint32_t>(end - begin));
+        }
+        return out;
+    }
+    if (end > begin) {
+        const ColumnData* values = l->value_column[branch] ? l->cache.find(*l->value_column[branch]) : nullptr;
+        if (!values || end > values->elements) fail(b, entry, "elements beyond the cluster's");
+        const ColumnType type = d.columns[*l->value_column[branch]].type;
+        for (uint64_t j = begin; j < end; ++j) append_element(out, *values, type, j, b.type);
+    }
+    return out;
+}
+
+}  // namespace convert
