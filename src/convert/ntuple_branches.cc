@@ -156,7 +156,7 @@ std::vector<BranchPlan> plan_branches(const NtupleReader& reader)
 }
 
 NtupleBranches::NtupleBranches(const NtupleReader& reader)
-    : reader_(reader), plan_(plan_branches(reader)), alone_(reader), whole_(reader)
+    : reader_(reader), plan_(plan_branches(reader)), cache_(reader)
 {
     const Descriptor& d = reader.descriptor();
     info_.name = d.name;
@@ -183,11 +183,9 @@ NtupleBranches::NtupleBranches(const NtupleReader& reader)
     }
     active_.assign(plan_.size(), false);
     read_alone_.assign(plan_.size(), false);
-    for (Loaded* l : {&alone_, &whole_}) {
-        l->has.assign(plan_.size(), false);
-        l->value_column.resize(plan_.size());
-        l->index_column.resize(plan_.size());
-    }
+    has_.assign(plan_.size(), false);
+    value_column_.resize(plan_.size());
+    index_column_.resize(plan_.size());
     bytes_.resize(plan_.size());
 }
 
@@ -195,7 +193,6 @@ void NtupleBranches::set_active(std::vector<size_t> branches)
 {
     active_.assign(plan_.size(), false);
     for (size_t i : branches) active_[i] = true;
-    whole_.valid = false;
 }
 
 void NtupleBranches::fail(const BranchPlan& b, int64_t entry, const std::string& why) const
@@ -203,24 +200,25 @@ void NtupleBranches::fail(const BranchPlan& b, int64_t entry, const std::string&
     rootio::fail(reader_.context(), "field " + rootio::printable(b.name) + " entry " + std::to_string(entry), why);
 }
 
-void NtupleBranches::load(Loaded& l, size_t cluster, const std::vector<bool>& wanted)
+void NtupleBranches::load(size_t cluster, const std::vector<bool>& wanted)
 {
     const Descriptor& d = reader_.descriptor();
-    l.valid = false;
+    if (!valid_ || cluster_ != cluster) has_.assign(plan_.size(), false);
+    valid_ = false;
     columns_.clear();
     for (size_t i = 0; i < plan_.size(); ++i) {
-        l.has[i] = wanted[i];
-        if (!wanted[i]) continue;
+        if (!wanted[i] || has_[i]) continue;
+        has_[i] = true;
         const BranchPlan& b = plan_[i];
-        l.value_column[i] = l.index_column[i] = std::nullopt;
-        if (b.kind != BranchKind::Count) l.value_column[i] = active_column(d, d.fields[b.field], cluster, 0);
-        if (b.kind != BranchKind::Scalar) l.index_column[i] = active_column(d, d.fields[b.collection], cluster, 0);
-        if (l.value_column[i]) columns_.push_back(*l.value_column[i]);
-        if (l.index_column[i]) columns_.push_back(*l.index_column[i]);
+        value_column_[i] = index_column_[i] = std::nullopt;
+        if (b.kind != BranchKind::Count) value_column_[i] = active_column(d, d.fields[b.field], cluster, 0);
+        if (b.kind != BranchKind::Scalar) index_column_[i] = active_column(d, d.fields[b.collection], cluster, 0);
+        if (value_column_[i]) columns_.push_back(*value_column_[i]);
+        if (index_column_[i]) columns_.push_back(*index_column_[i]);
     }
-    l.cache.load(cluster, columns_);
-    l.cluster = cluster;
-    l.valid = true;
+    cache_.load(cluster, columns_);
+    cluster_ = cluster;
+    valid_ = true;
 }
 
 size_t NtupleBranches::cluster_of(int64_t entry, const BranchPlan& b)
@@ -241,7 +239,7 @@ void NtupleBranches::prepare_entry(int64_t entry)
 {
     if (plan_.empty()) return;
     const size_t k = cluster_of(entry, plan_.front());
-    if (!whole_.valid || whole_.cluster != k) load(whole_, k, active_);
+    load(k, active_);
 }
 
 std::span<const uint8_t> NtupleBranches::entry_bytes(size_t branch, int64_t entry)
@@ -249,20 +247,18 @@ std::span<const uint8_t> NtupleBranches::entry_bytes(size_t branch, int64_t entr
     const Descriptor& d = reader_.descriptor();
     const BranchPlan& b = plan_[branch];
     const size_t k = cluster_of(entry, b);
-    Loaded* l = &whole_;
-    if (!whole_.valid || whole_.cluster != k || !whole_.has[branch]) {
+    if (!valid_ || cluster_ != k || !has_[branch]) {
         // A branch asked for by itself is fetched with the others so asked, cluster by cluster.
         read_alone_[branch] = true;
-        if (!alone_.valid || alone_.cluster != k || !alone_.has[branch]) load(alone_, k, read_alone_);
-        l = &alone_;
+        load(k, read_alone_);
     }
     const uint64_t e = static_cast<uint64_t>(entry) - d.clusters[k].first_entry;
     std::vector<uint8_t>& out = bytes_[branch];
     out.clear();
     uint64_t begin = e, end = e + 1;
     if (b.kind != BranchKind::Scalar) {
-        if (!l->index_column[branch]) fail(b, entry, "collection without offsets in its cluster");
-        const auto offsets = l->cache.get(*l->index_column[branch]).as<uint64_t>();
+        if (!index_column_[branch]) fail(b, entry, "collection without offsets in its cluster");
+        const auto offsets = cache_.get(*index_column_[branch]).as<uint64_t>();
         if (e >= offsets.size()) fail(b, entry, "collection offsets short of the cluster's entries");
         begin = e ? offsets[e - 1] : 0;
         end = offsets[e];
@@ -279,9 +275,9 @@ std::span<const uint8_t> NtupleBranches::entry_bytes(size_t branch, int64_t entr
         return out;
     }
     if (end > begin) {
-        const ColumnData* values = l->value_column[branch] ? l->cache.find(*l->value_column[branch]) : nullptr;
+        const ColumnData* values = value_column_[branch] ? cache_.find(*value_column_[branch]) : nullptr;
         if (!values || end > values->elements) fail(b, entry, "elements beyond the cluster's");
-        const ColumnType type = d.columns[*l->value_column[branch]].type;
+        const ColumnType type = d.columns[*value_column_[branch]].type;
         for (uint64_t j = begin; j < end; ++j) append_element(out, *values, type, j, b.type);
     }
     return out;

@@ -53,16 +53,8 @@ public:
     std::span<const uint8_t> entry_bytes(size_t branch, int64_t entry);
 
 private:
-    // Some branches' columns of one cluster.
-    struct Loaded {
-        explicit Loaded(const rootio::ntuple::NtupleReader& reader) : cache(reader) {}
-        rootio::ntuple::ClusterCache cache;
-        bool valid = false;
-        size_t cluster = 0;
-        std::vector<bool> has;  // per branch
-        std::vector<std::optional<uint32_t>> value_column, index_column;
-    };
-    void load(Loaded& loaded, size_t cluster, const std::vector<bool>& wanted);
+    // Makes the `wanted` branches' columns of `cluster` available beside those it holds.
+    void load(size_t cluster, const std::vector<bool>& wanted);
     size_t cluster_of(int64_t entry, const BranchPlan& b);
     [[noreturn]] void fail(const BranchPlan& b, int64_t entry, const std::string& why) const;
 
@@ -71,8 +63,14 @@ private:
     rootio::TreeInfo info_;
     std::vector<bool> active_;
     std::vector<bool> read_alone_;  // branches asked for outside whole-entry reads
-    Loaded alone_;                  // their columns, every cluster
-    Loaded whole_;                  // the active branches', clusters with a whole-entry read
+    // One cluster's columns: those of the branches read alone, loaded for every cluster,
+    // and, from a cluster's first whole-entry read on, the active branches' too. Each column
+    // is fetched and decoded once per cluster.
+    rootio::ntuple::ClusterCache cache_;
+    bool valid_ = false;
+    size_t cluster_ = 0;
+    std::vector<bool> has_;  // per branch: its columns are in the cache
+    std::vector<std::optional<uint32_t>> value_column_, index_column_;
     size_t last_cluster_ = 0;
     std::vector<std::vector<uint8_t>> bytes_;
     std::vector<uint32_t> columns_;

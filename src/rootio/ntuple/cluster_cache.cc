@@ -13,24 +13,29 @@ namespace rootio::ntuple {
 void ClusterCache::load(size_t cluster, std::span<const uint32_t> columns)
 {
     const Descriptor& d = reader_.descriptor();
-    slot_of_.assign(d.columns.size(), -1);
+    if (!loaded_ || cluster != cluster_) {
+        slot_of_.assign(d.columns.size(), -1);
+        held_ = 0;
+    }
     std::vector<uint32_t>& wanted = wanted_;
     wanted.clear();
     for (uint32_t c : columns)
         if (c < d.columns.size() && slot_of_[c] < 0) {
-            slot_of_[c] = static_cast<int32_t>(wanted.size());
+            slot_of_[c] = static_cast<int32_t>(held_ + wanted.size());
             wanted.push_back(c);
         }
-    loaded_ = false;
+    if (loaded_ && cluster == cluster_ && wanted.empty()) return;
+    loaded_ = false;  // until the new columns are decoded: a failure starts the cluster anew
     cluster_ = cluster;
     reader_.fetch_pages(cluster, wanted, pages_);
     const ClusterPages& pages = pages_;
-    data_.resize(wanted.size());
+    if (data_.size() < held_ + wanted.size()) data_.resize(held_ + wanted.size());
+    const std::span<ColumnData> data = std::span(data_).subspan(held_, wanted.size());
     const size_t workers = std::min<size_t>(static_cast<size_t>(thread_count()), wanted.size());
     while (decompressors_.size() < std::max<size_t>(workers, 1)) decompressors_.push_back(std::make_unique<Decompressor>());
     scratch_.resize(decompressors_.size());
     if (workers <= 1) {
-        for (size_t i = 0; i < wanted.size(); ++i) reader_.decode_column(pages, wanted[i], *decompressors_[0], scratch_[0], data_[i]);
+        for (size_t i = 0; i < wanted.size(); ++i) reader_.decode_column(pages, wanted[i], *decompressors_[0], scratch_[0], data[i]);
     } else {
         // One chunk of columns per worker, each with its own codec state; the first error
         // (in column order) is the one reported, whatever the thread timing.
@@ -45,7 +50,7 @@ void ClusterCache::load(size_t cluster, std::span<const uint32_t> columns)
                     task_handoff_acquire();
                     for (size_t i = w; i < wanted.size(); i += workers) {
                         try {
-                            reader_.decode_column(pages, wanted[i], *decompressors_[w], scratch_[w], data_[i]);
+                            reader_.decode_column(pages, wanted[i], *decompressors_[w], scratch_[w], data[i]);
                         } catch (...) {
                             errors[i] = std::current_exception();
                         }
@@ -58,6 +63,7 @@ void ClusterCache::load(size_t cluster, std::span<const uint32_t> columns)
         for (auto& e : errors)
             if (e) std::rethrow_exception(e);
     }
+    held_ += wanted.size();
     loaded_ = true;
 }
 

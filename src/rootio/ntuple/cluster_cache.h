@@ -1,7 +1,8 @@
 #pragma once
 // The decoded columns of one cluster at a time: load(cluster, columns) fetches their
 // pages in one batched read and decodes each column once (on the workers when there are
-// several), replacing what the previous cluster held. The bulk path of a reader: typed
+// several), replacing what the previous cluster held. Asked again for the same cluster, it
+// keeps what it decoded and fetches only the columns it does not hold yet. The bulk path of a reader: typed
 // spans of a cluster's values and, for collections, of its offsets.
 #include <cstdint>
 #include <memory>
@@ -16,7 +17,8 @@ class ClusterCache {
 public:
     explicit ClusterCache(const NtupleReader& reader) : reader_(reader) {}
 
-    // Makes `columns` of `cluster` available (a column asked for twice is decoded once).
+    // Makes `columns` of `cluster` available (a column asked for twice is decoded once;
+    // columns loaded before for this cluster stay available).
     void load(size_t cluster, std::span<const uint32_t> columns);
     size_t cluster() const { return cluster_; }
     bool loaded() const { return loaded_; }
@@ -31,7 +33,8 @@ private:
     size_t cluster_ = 0;
     bool loaded_ = false;
     std::vector<int32_t> slot_of_;  // column id -> index into data_, -1 when not loaded
-    std::vector<ColumnData> data_;
+    std::vector<ColumnData> data_;  // the first held_ hold this cluster's columns
+    size_t held_ = 0;
     ClusterPages pages_;
     // Codec state and decompression scratch, one per worker.
     std::vector<std::unique_ptr<Decompressor>> decompressors_;
