@@ -19,6 +19,7 @@
 #include "json_values.h"
 #include "rootio/file/file_writer.h"
 #include "rootio/ntuple/ntuple_writer.h"
+#include "stress_values.h"
 
 namespace {
 
@@ -29,26 +30,6 @@ using rootio::ntuple::NTupleWriter;
 constexpr LeafType types_written[] = {LeafType::Bool,   LeafType::Int8,   LeafType::UInt8, LeafType::Int16,
                                       LeafType::UInt16, LeafType::Int32,  LeafType::UInt32, LeafType::Int64,
                                       LeafType::UInt64, LeafType::Float,  LeafType::Double};
-
-template <class T>
-T stress_value(uint64_t i)
-{
-    using L = std::numeric_limits<T>;
-    if constexpr (std::is_same_v<T, bool>) {
-        return (i * 7 + i / 3) % 2 == 1;
-    } else if constexpr (std::is_integral_v<T>) {
-        const T special[] = {L::min(), L::max(), T(0), T(-1), T(L::min() + 1), T(L::max() - 1)};
-        if (i < std::size(special)) return special[i];
-        return static_cast<T>(std::mt19937_64(i)());
-    } else {
-        const T special[] = {-T(0), L::infinity(), -L::infinity(), L::quiet_NaN(), L::denorm_min(), -L::min(),
-                             L::max(), L::lowest(), T(0.1), T(1) / T(3)};
-        if (i < std::size(special)) return special[i];
-        using U = std::conditional_t<sizeof(T) == 4, uint32_t, uint64_t>;
-        const T x = std::bit_cast<T>(static_cast<U>(std::mt19937_64(i)()));
-        return x == x ? x : T(i);
-    }
-}
 
 struct Layout {
     std::string name;

@@ -271,3 +271,22 @@ TEST(Treedump, ListingsShowNamesFromTheFileEscaped)
         EXPECT_EQ(r.out, c.out);
     }
 }
+
+// An RNTuple as a user dumps it: the field listing, entries chosen by --first, --count and
+// --branch (field order, each once, however asked for), and a one-line error.
+TEST(Treedump, DumpsAnRNTuple)
+{
+    REQUIRE_TESTDATA(path, "rntuple/test_int_vfloat_tlv_vtlv_rntuple_v1-0-0-0.root");
+    const std::string file = path.string();
+    EXPECT_EQ(treedump({file, "ntuple"}).out,
+              "entries 5\none_integers std::int32_t\ntwo_v_floats std::vector<float>\nthree_LV LV\n"
+              "four_v_LVs std::vector<LV>\n");
+    const Outcome r = treedump({file, "ntuple", "--json", "--first", "3", "--count", "5", "--branch", "two_v_floats",
+                                "--branch", "one_integers", "--branch", "two_v_floats"});
+    EXPECT_EQ(r.exit_code, 0);
+    EXPECT_EQ(r.out, "{\"one_integers\":6,\"two_v_floats\":[0,-1]}\n{\"one_integers\":5,\"two_v_floats\":[-2]}\n");
+    const Outcome bad = treedump({file, "ntuple", "--json", "--branch", "nope"});
+    EXPECT_EQ(bad.exit_code, 1);
+    EXPECT_EQ(bad.out, "");
+    EXPECT_EQ(bad.err, "treedump: " + file + ": RNTuple ntuple: no field named 'nope'\n");
+}
