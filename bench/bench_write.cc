@@ -99,6 +99,19 @@ const WideTree& wide_tree()
     return tree;
 }
 
+// The figures both writers report: entries and bytes written, input rate, compression
+// ratio, and allocations per entry once warm.
+void report_write(benchmark::State& state, int64_t written, size_t bytes_per_entry, int64_t output_bytes,
+                  long warm_allocations, long warm_entries)
+{
+    state.SetItemsProcessed(written);
+    state.SetBytesProcessed(output_bytes);
+    const double input_bytes = static_cast<double>(written) * static_cast<double>(bytes_per_entry);
+    state.counters["input_MB/s"] = benchmark::Counter(input_bytes / 1e6, benchmark::Counter::kIsRate);
+    state.counters["ratio"] = input_bytes / static_cast<double>(output_bytes);
+    state.counters["allocs/entry"] = static_cast<double>(warm_allocations) / static_cast<double>(warm_entries);
+}
+
 void BM_WriteWideTree(benchmark::State& state)
 {
     const int setting = static_cast<int>(state.range(0));
@@ -133,14 +146,7 @@ void BM_WriteWideTree(benchmark::State& state)
         output_bytes += file.end();
     }
     std::filesystem::remove(path);
-    state.SetItemsProcessed(written);
-    state.SetBytesProcessed(output_bytes);
-    state.counters["input_MB/s"] =
-        benchmark::Counter(static_cast<double>(written) * static_cast<double>(wide.bytes_per_entry) / 1e6,
-                           benchmark::Counter::kIsRate);
-    state.counters["ratio"] = static_cast<double>(written) * static_cast<double>(wide.bytes_per_entry) /
-                              static_cast<double>(output_bytes);
-    state.counters["allocs/entry"] = static_cast<double>(warm_allocations) / static_cast<double>(warm_entries);
+    report_write(state, written, wide.bytes_per_entry, output_bytes, warm_allocations, warm_entries);
     state.counters["branches"] = static_cast<double>(wide.columns.size());
 }
 
@@ -204,14 +210,7 @@ void BM_WriteWideNTuple(benchmark::State& state)
         output_bytes += file.end();
     }
     std::filesystem::remove(path);
-    state.SetItemsProcessed(written);
-    state.SetBytesProcessed(output_bytes);
-    state.counters["input_MB/s"] =
-        benchmark::Counter(static_cast<double>(written) * static_cast<double>(wide.bytes_per_entry) / 1e6,
-                           benchmark::Counter::kIsRate);
-    state.counters["ratio"] = static_cast<double>(written) * static_cast<double>(wide.bytes_per_entry) /
-                              static_cast<double>(output_bytes);
-    state.counters["allocs/entry"] = static_cast<double>(warm_allocations) / static_cast<double>(warm_entries);
+    report_write(state, written, wide.bytes_per_entry, output_bytes, warm_allocations, warm_entries);
 }
 
 BENCHMARK(BM_WriteWideNTuple)
