@@ -203,8 +203,9 @@ void NtupleBranches::fail(const BranchPlan& b, int64_t entry, const std::string&
 void NtupleBranches::load(size_t cluster, const std::vector<bool>& wanted)
 {
     const Descriptor& d = reader_.descriptor();
-    if (!valid_ || cluster_ != cluster) has_.assign(plan_.size(), false);
-    valid_ = false;
+    // A cache that failed or moved on holds nothing of this cluster (a failed load starts
+    // its cluster anew).
+    if (!cache_.loaded() || cache_.cluster() != cluster) has_.assign(plan_.size(), false);
     columns_.clear();
     for (size_t i = 0; i < plan_.size(); ++i) {
         if (!wanted[i] || has_[i]) continue;
@@ -217,8 +218,6 @@ void NtupleBranches::load(size_t cluster, const std::vector<bool>& wanted)
         if (index_column_[i]) columns_.push_back(*index_column_[i]);
     }
     cache_.load(cluster, columns_);
-    cluster_ = cluster;
-    valid_ = true;
 }
 
 size_t NtupleBranches::cluster_of(int64_t entry, const BranchPlan& b)
@@ -247,7 +246,7 @@ std::span<const uint8_t> NtupleBranches::entry_bytes(size_t branch, int64_t entr
     const Descriptor& d = reader_.descriptor();
     const BranchPlan& b = plan_[branch];
     const size_t k = cluster_of(entry, b);
-    if (!valid_ || cluster_ != k || !has_[branch]) {
+    if (!cache_.loaded() || cache_.cluster() != k || !has_[branch]) {
         // A branch asked for by itself is fetched with the others so asked, cluster by cluster.
         read_alone_[branch] = true;
         load(k, read_alone_);

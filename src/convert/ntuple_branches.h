@@ -67,9 +67,7 @@ private:
     // and, from a cluster's first whole-entry read on, the active branches' too. Each column
     // is fetched and decoded once per cluster.
     rootio::ntuple::ClusterCache cache_;
-    bool valid_ = false;
-    size_t cluster_ = 0;
-    std::vector<bool> has_;  // per branch: its columns are in the cache
+    std::vector<bool> has_;  // per branch: its columns are in the cache's cluster
     std::vector<std::optional<uint32_t>> value_column_, index_column_;
     size_t last_cluster_ = 0;
     std::vector<std::vector<uint8_t>> bytes_;
