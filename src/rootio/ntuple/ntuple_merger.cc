@@ -10,6 +10,7 @@
 #include "rootio/file/root_file.h"
 #include "rootio/format/error.h"
 #include "rootio/format/printable.h"
+#include "rootio/ntuple/blob_chunks.h"
 #include "rootio/ntuple/envelope_writer.h"
 #include "rootio/ntuple/metadata_writer.h"
 #include "rootio/ntuple/ntuple_reader.h"
@@ -18,7 +19,7 @@ namespace rootio::ntuple {
 
 namespace {
 
-constexpr uint64_t kMaxEnvelopeSize = uint64_t{1} << 30;  // as ROOT: larger blobs would need chaining
+constexpr uint64_t kMaxKeySize = uint64_t{1} << 30;  // as ROOT writes: larger payloads span several records
 
 std::string field_name(const Descriptor& d, uint32_t id)
 {
@@ -180,9 +181,7 @@ EnvelopeLocation write_envelope(FileWriter& out, Compressor& compressor, const s
 {
     const bool zip = compressor.compress(envelope, zipped);
     const std::span<const uint8_t> stored = zip ? std::span<const uint8_t>(zipped) : envelope;
-    if (stored.size() > kMaxEnvelopeSize)
-        fail(out.path(), "RNTuple", "envelope of " + std::to_string(stored.size()) + " bytes exceeds 1 GiB");
-    const int64_t offset = out.write_blob(stored, {}, static_cast<int64_t>(envelope.size()));
+    const int64_t offset = write_chunked_blob(out, stored, {}, static_cast<int64_t>(envelope.size()), kMaxKeySize);
     return {static_cast<uint64_t>(offset), stored.size(), envelope.size()};
 }
 
@@ -230,9 +229,9 @@ NtupleMergeCounts merge_ntuples(const std::string& output, std::span<const std::
 
     // The header as stored: the schema is the same for every input.
     ByteBuffer header(static_cast<size_t>(anchor.nbytes_header));
-    const ByteRange header_range{static_cast<int64_t>(anchor.seek_header), {header.data(), header.size()}};
-    first.file->source().read(std::span<const ByteRange>(&header_range, 1), first.reader->context());
-    const int64_t header_offset = out.write_blob(header, {}, static_cast<int64_t>(anchor.len_header));
+    read_blob(*first.file, anchor.seek_header, header, anchor.max_key_size, first.reader->context() + ": header", "");
+    const int64_t header_offset =
+        write_chunked_blob(out, header, {}, static_cast<int64_t>(anchor.len_header), kMaxKeySize);
     const EnvelopeLocation header_at{static_cast<uint64_t>(header_offset), anchor.nbytes_header,
                                      anchor.len_header};
 
@@ -259,7 +258,7 @@ NtupleMergeCounts merge_ntuples(const std::string& output, std::span<const std::
                 const std::span<const uint8_t> bytes(fetched.bytes.data() + p.offset, stored);
                 const uint64_t bits = uint64_t{p.elements} * d.columns[p.column].bits_on_storage;
                 offsets.push_back(
-                    static_cast<uint64_t>(out.write_blob(bytes, {}, static_cast<int64_t>((bits + 7) / 8))));
+                    static_cast<uint64_t>(write_chunked_blob(out, bytes, {}, static_cast<int64_t>((bits + 7) / 8), kMaxKeySize)));
                 ++counts.pages_copied;
                 counts.bytes_copied += stored;
             }
@@ -272,7 +271,7 @@ NtupleMergeCounts merge_ntuples(const std::string& output, std::span<const std::
                      page_list);
     const EnvelopeLocation footer = write_envelope(out, compressor, envelope, zipped);
     out.write_object(std::string(kAnchorClassName), std::string(name), "",
-                     [&](ByteWriter& w, int) { stream_anchor(w, header_at, footer, kMaxEnvelopeSize); });
+                     [&](ByteWriter& w, int) { stream_anchor(w, header_at, footer, kMaxKeySize); });
     out.close();
     counts.entries = pages.entries();
     counts.clusters = pages.clusters();

@@ -7,6 +7,7 @@
 
 #include "rootio/format/bytes.h"
 #include "rootio/format/error.h"
+#include "rootio/ntuple/blob_chunks.h"
 #include "rootio/ntuple/descriptor_reader.h"
 #include "rootio/ntuple/envelope_reader.h"
 #include "rootio/ntuple/page_decoder.h"
@@ -45,11 +46,10 @@ Anchor read_anchor(std::span<const uint8_t> object, std::string_view context)
 ByteBuffer NtupleReader::read_envelope(uint64_t seek, uint64_t nbytes, uint64_t length, const char* what) const
 {
     const std::string ctx = context_ + ": " + what;
-    const uint64_t size = static_cast<uint64_t>(file_.size());
-    if (seek > size || nbytes > size - seek)
+    if (nbytes > static_cast<uint64_t>(file_.size()))
         fail(ctx, "", "lies outside the file (" + std::to_string(nbytes) + " bytes at " + std::to_string(seek) + ")");
     ByteBuffer stored(static_cast<size_t>(nbytes));
-    file_.read_at(static_cast<int64_t>(seek), stored, ctx);
+    read_blob(file_, seek, stored, anchor_.max_key_size, ctx, "");
     if (nbytes == length) return stored;
     if (length > (uint64_t{1} << 40)) fail(ctx, "", "claims " + std::to_string(length) + " bytes uncompressed");
     ByteBuffer out;
@@ -105,7 +105,8 @@ void NtupleReader::fetch_pages(size_t cluster, std::span<const uint32_t> columns
         for (uint32_t p = 0; p < range.pages.size(); ++p) {
             const PageDescriptor& page = range.pages[p];
             const uint64_t size = page.locator.size + (page.has_checksum ? kPageChecksumSize : 0);
-            if (page.locator.offset > file_size || size > file_size - page.locator.offset)
+            const uint64_t first = first_chunk_bytes(size, anchor_.max_key_size);
+            if (page.locator.offset > file_size || first > file_size - page.locator.offset)
                 fail(context_, "field " + d_.field_path(d_.columns[col].field),
                      "page " + std::to_string(p) + " of cluster " + std::to_string(cluster) +
                          " lies outside the file (" + std::to_string(size) + " bytes at " +
@@ -124,9 +125,21 @@ void NtupleReader::fetch_pages(size_t cluster, std::span<const uint32_t> columns
     for (const RawPage& p : out.pages) {
         const PageDescriptor& page = c.columns[p.column].pages[p.page];
         const size_t size = p.size + (p.has_checksum ? kPageChecksumSize : 0);
-        ranges.push_back(ByteRange{static_cast<int64_t>(page.locator.offset), {out.bytes.data() + p.offset, size}});
+        const size_t first = static_cast<size_t>(first_chunk_bytes(size, anchor_.max_key_size));
+        ranges.push_back(ByteRange{static_cast<int64_t>(page.locator.offset), {out.bytes.data() + p.offset, first}});
     }
     file_.source().read(ranges, context_);
+    // Pages stored in several records (past the maximum key size): their other records.
+    ranges.clear();
+    for (const RawPage& p : out.pages) {
+        const size_t size = p.size + (p.has_checksum ? kPageChecksumSize : 0);
+        if (first_chunk_bytes(size, anchor_.max_key_size) == size) continue;
+        add_chunk_reads({out.bytes.data() + p.offset, size}, anchor_.max_key_size, file_.size(), context_,
+                        "field " + d_.field_path(d_.columns[p.column].field) + ": page " + std::to_string(p.page) +
+                            " of cluster " + std::to_string(cluster),
+                        ranges);
+    }
+    if (!ranges.empty()) file_.source().read(ranges, context_);
 }
 
 void NtupleReader::decode_column(const ClusterPages& pages, uint32_t column, Decompressor& decompressor,

@@ -8,6 +8,7 @@
 #include "rootio/format/printable.h"
 #include "rootio/ntuple/column_encoding.h"
 #include "rootio/ntuple/metadata_writer.h"
+#include "rootio/ntuple/blob_chunks.h"
 #include "rootio/ntuple/page_sink.h"
 #include "rootio/parallel/threads.h"
 
@@ -16,7 +17,6 @@ namespace rootio::ntuple {
 namespace {
 
 constexpr std::string_view kWriterName = "eventskim";
-constexpr uint64_t kMaxKeySize = uint64_t{1} << 30;  // as ROOT: larger blobs would need chaining
 
 ColumnType value_column_type(LeafType t, bool split)
 {
@@ -161,7 +161,8 @@ struct NTupleWriter::State {
     {
         if (header_written) return;
         check_usable();
-        sink = std::make_unique<PageSink>(file, compression, options.threads > 0 ? options.threads : thread_count());
+        sink = std::make_unique<PageSink>(file, compression, options.threads > 0 ? options.threads : thread_count(),
+                                          options.max_key_size);
         header_checksum = serialize_header(envelope, name, options.description, kWriterName, schema);
         header = write_envelope();
         header_written = true;
@@ -172,8 +173,8 @@ struct NTupleWriter::State {
     {
         const bool zip = compressor.compress(envelope, zipped);
         const std::span<const uint8_t> stored = zip ? std::span<const uint8_t>(zipped) : envelope;
-        if (stored.size() > kMaxKeySize) refuse("envelope of " + std::to_string(stored.size()) + " bytes exceeds 1 GiB");
-        const int64_t offset = file.write_blob(stored, {}, static_cast<int64_t>(envelope.size()));
+        const int64_t offset =
+            write_chunked_blob(file, stored, {}, static_cast<int64_t>(envelope.size()), options.max_key_size);
         return {static_cast<uint64_t>(offset), stored.size(), envelope.size()};
     }
 
@@ -451,7 +452,7 @@ void NTupleWriter::write()
     serialize_footer(st.envelope, st.header_checksum, st.entries, static_cast<uint32_t>(st.clusters.size()), page_list);
     const EnvelopeLocation footer = st.write_envelope();
     st.file.write_object("ROOT::RNTuple", st.name, "", [&](ByteWriter& out, int) {
-        stream_anchor(out, st.header, footer, kMaxKeySize);
+        stream_anchor(out, st.header, footer, st.options.max_key_size);
     });
     st.written = true;
 }

@@ -28,6 +28,7 @@ struct WriteOptions {
     size_t page_bytes = size_t{64} << 10;    // a page is sealed at this many bytes in memory
     size_t cluster_bytes = size_t{100} << 20;  // a cluster is closed past this many bytes
     int threads = 0;                         // compressing threads; 0: rootio::thread_count()
+    uint64_t max_key_size = uint64_t{1} << 30;  // larger pages and envelopes span several records
     std::string description;
 };
 

@@ -5,13 +5,14 @@
 #include <limits>
 
 #include "rootio/format/error.h"
+#include "rootio/ntuple/blob_chunks.h"
 #include "rootio/ntuple/column_encoding.h"
 #include "rootio/ntuple/envelope_writer.h"
 
 namespace rootio::ntuple {
 
-PageSink::PageSink(FileWriter& file, int compression, int threads)
-    : file_(file), compression_(compression), pipeline_(threads)
+PageSink::PageSink(FileWriter& file, int compression, int threads, uint64_t max_key_size)
+    : file_(file), compression_(compression), max_key_size_(max_key_size), pipeline_(threads)
 {
     Compressor::check_setting(compression);
 }
@@ -52,7 +53,8 @@ bool PageSink::write_oldest(bool wait)
     const uint64_t hash = xxh3_64(stored);
     std::memcpy(checksum.data(), &hash, sizeof hash);  // little-endian, as every RNTuple integer
     PageRecord& page = pages_[static_cast<size_t>(b->tag)];
-    page.offset = static_cast<uint64_t>(file_.write_blob(stored, checksum, static_cast<int64_t>(b->payload.size())));
+    page.offset = static_cast<uint64_t>(
+        write_chunked_blob(file_, stored, checksum, static_cast<int64_t>(b->payload.size()), max_key_size_));
     page.size = static_cast<uint32_t>(stored.size());
     pipeline_.pop();
     return true;

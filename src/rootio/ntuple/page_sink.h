@@ -24,7 +24,7 @@ struct PageRecord {
 class PageSink {
 public:
     // `threads` as for BasketPipeline; `compression` is the setting of every page.
-    PageSink(FileWriter& file, int compression, int threads);
+    PageSink(FileWriter& file, int compression, int threads, uint64_t max_key_size);
     ~PageSink();
     PageSink(const PageSink&) = delete;
     PageSink& operator=(const PageSink&) = delete;
@@ -45,6 +45,7 @@ private:
 
     FileWriter& file_;
     int compression_;
+    uint64_t max_key_size_;
     BasketPipeline pipeline_;
     std::vector<PageRecord> pages_;
 };

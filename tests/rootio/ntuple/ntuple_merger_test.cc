@@ -7,10 +7,14 @@
 #include <gtest/gtest.h>
 
 #include <filesystem>
+#include <algorithm>
+#include <fstream>
 #include <functional>
 
 #include "rootio/file/file_writer.h"
 #include "rootio/file/root_file.h"
+#include "rootio/ntuple/blob_chunks.h"
+#include "rootio/ntuple/cluster_cache.h"
 #include "rootio/ntuple/ntuple_reader.h"
 #include "rootio/ntuple/ntuple_writer.h"
 
@@ -41,10 +45,11 @@ protected:
 using Declare = std::function<void(NTupleWriter&)>;
 
 void write_part(const std::string& file_path, int compression, size_t page_bytes, size_t cluster_bytes,
-                int entries, int first, const Declare& declare = {})
+                int entries, int first, const Declare& declare = {}, uint64_t max_key_size = uint64_t{1} << 30)
 {
     FileWriter file(file_path, compression);
-    NTupleWriter w(file, "Events", {.page_bytes = page_bytes, .cluster_bytes = cluster_bytes});
+    NTupleWriter w(file, "Events",
+                   {.page_bytes = page_bytes, .cluster_bytes = cluster_bytes, .max_key_size = max_key_size});
     if (declare) {
         declare(w);
         w.write();
@@ -181,6 +186,67 @@ TEST_F(NtupleMergerTest, RefusesAnotherStructureNamingTheFileAndTheFirstDifferen
         }
         EXPECT_FALSE(std::filesystem::exists(path("out")));
     }
+}
+
+// Payloads past the maximum key size are split as the format lays out: the first record
+// keeps the others' offsets in its last bytes.
+TEST(BlobChunks, SplitAsTheFormatLaysOut)
+{
+    struct Case {
+        uint64_t nbytes, max;
+        size_t count;
+        uint64_t first_data;
+    };
+    const Case cases[] = {
+        {100, 100, 1, 100}, {100, 0, 1, 100},  // fits, or no limit
+        {250, 100, 3, 84},                     // 84 + 100 + 66: the offsets fit the tail's room
+        {200, 100, 3, 84},                     // 84 + 100 + 16: no room in a full last record
+        {101, 100, 2, 92},                     // 92 + 9
+        {1000, 16, 0, 0},                      // the offsets alone fill the first record
+    };
+    for (const Case& c : cases) {
+        const BlobChunks plan = plan_blob_chunks(c.nbytes, c.max);
+        EXPECT_EQ(plan.count, c.count) << c.nbytes << " in " << c.max;
+        EXPECT_EQ(plan.first_data, c.first_data) << c.nbytes << " in " << c.max;
+    }
+}
+
+size_t count_blob_records(const std::string& file_path)
+{
+    std::ifstream in(file_path, std::ios::binary);
+    const std::string bytes((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
+    size_t n = 0;
+    for (size_t at = bytes.find("\x05RBlob"); at != std::string::npos; at = bytes.find("\x05RBlob", at + 1)) ++n;
+    return n;
+}
+
+// Pages and envelopes written past a small maximum key size read back, and merge, as the
+// same RNTuple written in one record each.
+TEST_F(NtupleMergerTest, PayloadsPastTheMaximumKeySizeSpanSeveralRecords)
+{
+    write_part(path("a"), 0, 1024, 100 << 20, 400, 0, {}, 100);
+    write_part(path("b"), 0, 1024, 100 << 20, 400, 0);
+    EXPECT_GT(count_blob_records(path("a")), 3 * count_blob_records(path("b")));
+    const std::vector<std::string> parts = {path("a")};
+    merge_ntuples(path("out"), parts, "Events");
+
+    const Opened chunked(path("a")), whole(path("b")), merged(path("out"));
+    EXPECT_EQ(chunked.reader->anchor().max_key_size, 100u);
+    const Descriptor& d = whole.reader->descriptor();
+    ASSERT_EQ(chunked.reader->descriptor().clusters.size(), d.clusters.size());
+    ASSERT_EQ(merged.reader->descriptor().clusters.size(), d.clusters.size());
+    for (size_t k = 0; k < d.clusters.size(); ++k)
+        for (uint32_t col = 0; col < d.columns.size(); ++col) {
+            SCOPED_TRACE("cluster " + std::to_string(k) + " column " + std::to_string(col));
+            const uint32_t columns[] = {col};
+            ClusterCache want(*whole.reader), got(*chunked.reader), again(*merged.reader);
+            want.load(k, columns);
+            got.load(k, columns);
+            again.load(k, columns);
+            const auto& w = want.get(col).values;
+            EXPECT_TRUE(std::ranges::equal(got.get(col).values, w));
+            EXPECT_TRUE(std::ranges::equal(again.get(col).values, w));
+        }
 }
 
 }  // namespace
