@@ -58,6 +58,7 @@ void ReadCache::restart_learning(int entries)
 void ReadCache::learn(int branch, int64_t entry)
 {
     if (learn_end_ < 0) {
+        learn_start_ = entry;
         learn_end_ = entry + learn_entries_;
         fetch_learning_window(entry);
     }
@@ -97,7 +98,10 @@ void ReadCache::read_ahead(int64_t entry)
     const int64_t end = cluster_end(entry);
     const int64_t to = end < tree_->entries ? cluster_end(end) : end;
     const int64_t from = std::max(fetched_until_, entry);
-    const bool kept_ahead = !kept_.empty() && next_trigger_ != INT64_MAX && selected_cluster_end_ >= next_trigger_;
+    // The cluster just left, or (as learning ends) the one the window lies in, had a
+    // whole-entry read: the kept branches go ahead too.
+    const int64_t cluster_start = next_trigger_ != INT64_MAX ? next_trigger_ : learn_start_;
+    const bool kept_ahead = !kept_.empty() && selected_cluster_end_ >= cluster_start;
     next_trigger_ = end;
     drop_passed(entry);
     wanted_.clear();

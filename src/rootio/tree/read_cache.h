@@ -142,6 +142,7 @@ private:
 
     bool learning_ = true;
     int learn_entries_;
+    int64_t learn_start_ = 0;           // first entry of the learning window
     int64_t learn_end_ = -1;            // first entry past the learning window
     std::vector<int> learned_;          // branches read ahead, in the order first read
     std::vector<char> is_learned_;      // per branch
