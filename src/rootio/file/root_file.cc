@@ -9,6 +9,11 @@ namespace rootio {
 namespace {
 
 constexpr int64_t kHeaderSize = 100;  // fBEGIN in every file ROOT writes
+// Read together at opening: the first bytes hold the header and the top directory (its key
+// read with up to 64 KiB of names), the last ones the keys list, the StreamerInfo and the
+// records written when the file was closed.
+constexpr int64_t kOpeningHeadBytes = kHeaderSize + 64 * 1024 + 1024;
+constexpr int64_t kOpeningTailBytes = 256 * 1024;
 constexpr int kSmallKeyFixed = 26;    // key header bytes before the strings, 32-bit seeks
 constexpr int kBigKeyFixed = 34;      // same with 64-bit seeks
 constexpr int16_t kBigVersionOffset = 1000;
@@ -127,8 +132,25 @@ public:
         file->source_ = open_byte_source(path);
         file->size_ = file->source_->size();
         file->decompressor_ = std::make_unique<Decompressor>();
+        if (file->size_ >= 4) read_opening_bytes(*file);  // shorter: refused as having no header
         read_header_and_directory(*file);
         return file;
+    }
+
+    // The file's head and tail in one batched request (the whole file when they would meet).
+    static void read_opening_bytes(RootFile& f)
+    {
+        const int64_t tail_start = std::max<int64_t>(0, f.size_ - kOpeningTailBytes);
+        if (tail_start <= kOpeningHeadBytes) {
+            f.opening_bytes_.push_back({0, ByteBuffer(static_cast<size_t>(f.size_))});
+        } else {
+            f.opening_bytes_.push_back({0, ByteBuffer(static_cast<size_t>(kOpeningHeadBytes))});
+            f.opening_bytes_.push_back({tail_start, ByteBuffer(static_cast<size_t>(f.size_ - tail_start))});
+        }
+        std::vector<ByteRange> ranges;
+        for (RootFile::HeldBytes& held : f.opening_bytes_) ranges.push_back({held.seek, held.bytes});
+        f.source_->read(ranges, "file header");
+        f.holds_opening_bytes_.store(true, std::memory_order_release);
     }
 
     static void read_header_and_directory(RootFile& f)
@@ -305,8 +327,33 @@ const KeyHeader* RootFile::find_key(std::string_view name) const
 
 void RootFile::read_at(int64_t seek, std::span<uint8_t> out, std::string_view context) const
 {
+    if (holds_opening_bytes_.load(std::memory_order_acquire) && copy_opening_bytes(seek, out)) return;
     const ByteRange range{seek, out};
     source_->read(std::span(&range, 1), context);
+}
+
+bool RootFile::copy_opening_bytes(int64_t seek, std::span<uint8_t> out) const
+{
+    const std::lock_guard lock(opening_mutex_);
+    for (const HeldBytes& held : opening_bytes_) {
+        const auto size = static_cast<int64_t>(held.bytes.size());
+        if (seek < held.seek || seek - held.seek > size || static_cast<int64_t>(out.size()) > size - (seek - held.seek))
+            continue;
+        std::copy_n(held.bytes.begin() + (seek - held.seek), out.size(), out.begin());
+        return true;
+    }
+    // Reading elsewhere: opening is over.
+    opening_bytes_ = {};
+    holds_opening_bytes_.store(false, std::memory_order_release);
+    return false;
+}
+
+void RootFile::drop_opening_bytes() const
+{
+    if (!holds_opening_bytes_.load(std::memory_order_acquire)) return;
+    const std::lock_guard lock(opening_mutex_);
+    opening_bytes_ = {};
+    holds_opening_bytes_.store(false, std::memory_order_release);
 }
 
 std::vector<uint8_t> RootFile::read_object(const KeyHeader& key) const

@@ -2,8 +2,10 @@
 // Read side of a ROOT file: header, top directory, keys, and bounds-checked access to
 // records. Every offset and length taken from the file is checked against the file size
 // before use.
+#include <atomic>
 #include <cstdint>
 #include <memory>
+#include <mutex>
 #include <optional>
 #include <span>
 #include <string>
@@ -131,7 +133,12 @@ public:
     std::optional<KeyHeader> find_path(std::string_view path, int cycle = -1) const;
 
     // Reads [seek, seek + out.size()) of the file; throws when it lies outside the file.
+    // Opening reads the file's first and last kilobytes in one request (the header, the
+    // directory, the keys list and, in a file written in one go, the tree records lie
+    // there); they serve these reads until one falls outside them or drop_opening_bytes().
     void read_at(int64_t seek, std::span<uint8_t> out, std::string_view context) const;
+    // Frees the bytes read at opening: the reader of the file's tree is done with them.
+    void drop_opening_bytes() const;
     // Where the bytes come from: several ranges can be read in one call.
     const ByteSource& source() const { return *source_; }
 
@@ -153,6 +160,15 @@ private:
     int32_t nbytes_info_ = 0;
     std::vector<KeyHeader> keys_;
     std::unique_ptr<Decompressor> decompressor_;
+
+    struct HeldBytes {
+        int64_t seek = 0;
+        ByteBuffer bytes;
+    };
+    bool copy_opening_bytes(int64_t seek, std::span<uint8_t> out) const;
+    mutable std::atomic<bool> holds_opening_bytes_{false};
+    mutable std::mutex opening_mutex_;
+    mutable std::vector<HeldBytes> opening_bytes_;
 
     friend class RootFileOpener;
 };

@@ -90,6 +90,7 @@ std::unique_ptr<NtupleReader> NtupleReader::open(const RootFile& file, std::stri
         read_page_list(envelope_payload(list, EnvelopeType::PageList, pctx), header_checksum, group, r->d_, pctx);
     }
     finish_descriptor(r->d_, static_cast<uint64_t>(file.size()), r->context_);
+    file.drop_opening_bytes();
     return r;
 }
 

@@ -593,7 +593,9 @@ TreeInfo read_tree(const RootFile& file, const KeyHeader& key, std::string_view 
     const std::string reader_context = file.path() + ": " + context;
     ByteReader in(record, reader_context, static_cast<size_t>(key.keylen));
     TreeRecordParser parser(file, in, context);
-    return parser.parse(key.class_name);
+    TreeInfo tree = parser.parse(key.class_name);
+    file.drop_opening_bytes();
+    return tree;
 }
 
 }  // namespace rootio
