@@ -83,8 +83,9 @@ TObject* TFile::Get(const char* namecycle)
     if (!rootio::is_tree_class(key->class_name))
         rootio::fail(GetName(), rootio::printable(key_name),
                      "is a " + rootio::printable(key->class_name) + "; only TTree objects can be read");
-    std::optional<rootio::TreeInfo> ahead = rootio::take_tree_read_ahead(*fReader, *key);
-    return new TTree(this, ahead ? std::move(*ahead) : rootio::read_tree(*fReader, *key, key_name));
+    std::optional<rootio::TreeTakenAhead> ahead = rootio::take_tree_read_ahead(*fReader, *key);
+    if (!ahead) return new TTree(this, rootio::read_tree(*fReader, *key, key_name));
+    return new TTree(this, std::move(ahead->tree), std::move(ahead->first_cluster));
 }
 
 Int_t TFile::Write(const char* name, Int_t opt, Int_t bufsize)

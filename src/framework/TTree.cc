@@ -12,6 +12,7 @@
 #include "rootio/format/error.h"
 #include "rootio/parallel/threads.h"
 #include "rootio/io/wildcard.h"
+#include "rootio/tree/opened_files.h"
 
 namespace {
 
@@ -32,8 +33,9 @@ void erase_value(std::vector<T>& v, const T& value)
 
 }  // namespace
 
-TTree::TTree(TFile* file, rootio::TreeInfo info)
-    : TNamed(info.name.c_str(), info.title.c_str()), fDirectory(file), fSource(&file->Reader()), fInfo(std::move(info))
+TTree::TTree(TFile* file, rootio::TreeInfo info, std::vector<std::unique_ptr<rootio::FirstClusterAhead>> first_cluster)
+    : TNamed(info.name.c_str(), info.title.c_str()), fDirectory(file), fSource(&file->Reader()), fInfo(std::move(info)),
+      fFirstCluster(std::move(first_cluster))
 {
     fBranches.SetOwner();
     for (size_t i = 0; i < fInfo.branches.size(); ++i) {
@@ -175,9 +177,17 @@ Int_t TTree::SetCacheSize(Long64_t cachesize)
     if (IsOutput() || !fSource) return 0;
     if (fCache && fCache->size_bytes() == fCacheSize) return 0;
     fCache.reset();
-    if (fCacheSize > 0)
+    if (fCacheSize > 0) {
         fCache = std::make_unique<rootio::ReadCache>(*fSource, fInfo, fCacheSize, fCacheLearnEntries,
                                                      rootio::thread_count());
+        fCache->adopt(std::move(fFirstCluster));
+        fFirstCluster.clear();
+        // The loop's next file (when it said which, see opened_files.h) gets its first
+        // cluster requested once this one's last cluster is entered.
+        fCache->pass_on_to_next_file([path = fSource->path()](const rootio::CarriedBranches& carried) {
+            rootio::request_first_cluster_after(path, carried);
+        });
+    }
     for (TObject* obj : fBranches)
         if (auto* branch = static_cast<TBranch*>(obj); branch->fReader) branch->fReader->use_cache(fCache.get());
     if (fCache && !fActiveStale) TellCacheActive();

@@ -9,6 +9,7 @@
 #include "TBranch.h"
 #include "TNamed.h"
 #include "TObjArray.h"
+#include "rootio/tree/first_cluster_ahead.h"
 #include "rootio/tree/read_cache.h"
 #include "rootio/file/root_file.h"
 #include "rootio/tree/tree_model.h"
@@ -80,9 +81,12 @@ protected:
 private:
     friend class TFile;
     friend class TBranch;
+    friend class TChain;
 
-    // A tree read from `file`, owned by it.
-    TTree(TFile* file, rootio::TreeInfo info);
+    // A tree read from `file`, owned by it; `first_cluster`: requested while the file
+    // before it was read, for the cache to take in.
+    TTree(TFile* file, rootio::TreeInfo info,
+          std::vector<std::unique_ptr<rootio::FirstClusterAhead>> first_cluster = {});
     // The tree RNTuple `reader` of `file` reads as, owned by the file.
     TTree(TFile* file, std::unique_ptr<rootio::ntuple::NtupleReader> reader);
     // An empty tree written into `file`, owned by it.
@@ -115,6 +119,7 @@ private:
     std::vector<TBranch*> fActive;                // input: branches GetEntry reads
     bool fActiveStale = true;
     std::unique_ptr<rootio::ReadCache> fCache;    // input, once a cache size is set
+    std::vector<std::unique_ptr<rootio::FirstClusterAhead>> fFirstCluster;  // input: for its cache
     std::vector<rootio::BranchReader*> fActiveReaders;  // readers of fActive, for the cache
     bool fActiveReadersStale = true;
     // Links made by CopyAddresses, both ways, so either tree may go first.

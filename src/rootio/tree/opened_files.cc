@@ -4,6 +4,7 @@
 #include <atomic>
 #include <exception>
 #include <future>
+#include <memory>
 #include <mutex>
 #include <thread>
 #include <unordered_map>
@@ -21,16 +22,36 @@ struct KeptFile {
     int uses = 0;
 };
 
+// A tree read ahead, shared with the thread reading it; first-cluster requests made before
+// it was read are sent by that thread once it is.
+struct TreeState {
+    std::mutex mutex;
+    bool read = false;
+    bool taken = false;
+    std::optional<TreeInfo> tree;  // nullopt: it could not be read (its reader reads it again)
+    std::vector<CarriedBranches> requests;
+    std::vector<std::unique_ptr<FirstClusterAhead>> first_cluster;
+
+    // Under `mutex`, once the tree is read.
+    void send(const std::shared_ptr<const RootFile>& file, const CarriedBranches& carried)
+    {
+        if (!tree || taken) return;
+        if (auto ahead = request_first_cluster(file, *tree, carried)) first_cluster.push_back(std::move(ahead));
+    }
+};
+
 struct TreeAhead {
     std::weak_ptr<const RootFile> file;  // a later file at the same address is another file
     int64_t seek_key = 0;
-    std::future<std::optional<TreeInfo>> tree;
+    std::shared_ptr<TreeState> state;
+    std::future<void> reading;  // the thread reading it, while it may still run
 };
 
 struct Registry {
     std::mutex mutex;
     std::unordered_map<std::string, KeptFile> files;
     std::unordered_map<const RootFile*, TreeAhead> trees;
+    std::unordered_map<std::string, std::string> next_files;  // path read next after path
 };
 
 Registry& registry()
@@ -49,11 +70,12 @@ std::optional<TreeInfo> try_read_tree(const RootFile& file, const KeyHeader& key
     }
 }
 
-std::future<std::optional<TreeInfo>> ready(std::optional<TreeInfo> tree)
+std::shared_ptr<TreeState> read_state(std::optional<TreeInfo> tree)
 {
-    std::promise<std::optional<TreeInfo>> promise;
-    promise.set_value(std::move(tree));
-    return promise.get_future();
+    auto state = std::make_shared<TreeState>();
+    state->read = true;
+    state->tree = std::move(tree);
+    return state;
 }
 
 }  // namespace
@@ -95,7 +117,7 @@ void open_files_ahead(std::span<const std::string> paths, std::string_view tree_
             kept.uses += uses;
             continue;
         }
-        if (o.tree) r.trees[o.kept.file.get()] = {o.kept.file, o.key->seek_key, ready(std::move(o.tree))};
+        if (o.tree) r.trees[o.kept.file.get()] = {o.kept.file, o.key->seek_key, read_state(std::move(o.tree)), {}};
         kept = std::move(o.kept);
         kept.uses = uses;
     }
@@ -118,21 +140,23 @@ std::shared_ptr<const RootFile> take_opened_file(const std::string& path)
     return file;
 }
 
-std::optional<TreeInfo> take_tree_read_ahead(const RootFile& file, const KeyHeader& key)
+std::optional<TreeTakenAhead> take_tree_read_ahead(const RootFile& file, const KeyHeader& key)
 {
     Registry& r = registry();
-    std::future<std::optional<TreeInfo>> tree;
+    TreeAhead ahead;
     {
         const std::lock_guard lock(r.mutex);
         const auto found = r.trees.find(&file);
         if (found == r.trees.end()) return std::nullopt;
-        const bool same_key =
-            found->second.file.lock().get() == &file && found->second.seek_key == key.seek_key;
-        tree = std::move(found->second.tree);
+        ahead = std::move(found->second);
         r.trees.erase(found);
-        if (!same_key) return std::nullopt;
     }
-    return tree.get();
+    if (ahead.reading.valid()) ahead.reading.wait();
+    if (ahead.file.lock().get() != &file || ahead.seek_key != key.seek_key) return std::nullopt;
+    const std::lock_guard lock(ahead.state->mutex);
+    ahead.state->taken = true;
+    if (!ahead.state->tree) return std::nullopt;
+    return TreeTakenAhead{std::move(*ahead.state->tree), std::move(ahead.state->first_cluster)};
 }
 
 void read_tree_ahead(const std::string& path, std::string_view tree_name)
@@ -145,9 +169,57 @@ void read_tree_ahead(const std::string& path, std::string_view tree_name)
     const std::optional<KeyHeader> key = file->find_path(tree_name);
     if (!key || !is_tree_class(key->class_name)) return;
     // The thread holds the file, so it outlives the read whoever takes it meanwhile.
-    r.trees[file.get()] = {file, key->seek_key, std::async(std::launch::async, [file, key = *key, name = std::string(tree_name)] {
-                                               return try_read_tree(*file, key, name);
-                                           })};
+    auto state = std::make_shared<TreeState>();
+    auto reading = std::async(std::launch::async, [file, state, key = *key, name = std::string(tree_name)] {
+        std::optional<TreeInfo> tree = try_read_tree(*file, key, name);
+        const std::lock_guard lock(state->mutex);
+        state->tree = std::move(tree);
+        state->read = true;
+        for (const CarriedBranches& carried : state->requests) state->send(file, carried);
+        state->requests.clear();
+    });
+    r.trees[file.get()] = {file, key->seek_key, std::move(state), std::move(reading)};
+}
+
+void keep_tree_for_next_take(const RootFile& file, const KeyHeader& key, const TreeInfo& tree)
+{
+    Registry& r = registry();
+    const std::lock_guard lock(r.mutex);
+    if (r.trees.contains(&file)) return;
+    for (const auto& [path, kept] : r.files)
+        if (kept.file.get() == &file) {
+            r.trees[&file] = {kept.file, key.seek_key, read_state(tree), {}};
+            return;
+        }
+}
+
+void read_next_file_ahead(const std::string& current, const std::string& next, std::string_view tree_name)
+{
+    read_tree_ahead(next, tree_name);
+    Registry& r = registry();
+    const std::lock_guard lock(r.mutex);
+    r.next_files[current] = next;
+}
+
+void request_first_cluster_after(const std::string& current, const CarriedBranches& carried)
+{
+    Registry& r = registry();
+    std::shared_ptr<const RootFile> file;
+    std::shared_ptr<TreeState> state;
+    {
+        const std::lock_guard lock(r.mutex);
+        const auto next = r.next_files.find(current);
+        if (next == r.next_files.end()) return;
+        const auto kept = r.files.find(next->second);
+        if (kept == r.files.end() || !kept->second.file) return;  // not opened: its take reports why
+        const auto tree = r.trees.find(kept->second.file.get());
+        if (tree == r.trees.end()) return;
+        file = kept->second.file;
+        state = tree->second.state;
+    }
+    const std::lock_guard lock(state->mutex);
+    if (state->read) state->send(file, carried);
+    else state->requests.push_back(carried);
 }
 
 }  // namespace rootio

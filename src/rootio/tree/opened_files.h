@@ -6,13 +6,17 @@
 //
 // A file is kept only for the number of takes it was opened for; what a file's opening
 // threw is thrown again by its take, so errors surface where, and as, they would have.
+// While one file is read, the next one's tree is read and its first cluster requested
+// (first_cluster_ahead.h), so that its loop starts on bytes already here.
 #include <memory>
 #include <optional>
 #include <span>
 #include <string>
 #include <string_view>
+#include <vector>
 
 #include "rootio/file/root_file.h"
+#include "rootio/tree/first_cluster_ahead.h"
 #include "rootio/tree/tree_model.h"
 
 namespace rootio {
@@ -27,11 +31,29 @@ void open_files_ahead(std::span<const std::string> paths, std::string_view tree_
 // Rethrows the RootError its opening met.
 std::shared_ptr<const RootFile> take_opened_file(const std::string& path);
 
+// A tree read ahead, with its first cluster when it was requested meanwhile.
+struct TreeTakenAhead {
+    TreeInfo tree;
+    std::vector<std::unique_ptr<FirstClusterAhead>> first_cluster;
+};
+
 // The tree read ahead from `file` under `key`, once; nullopt when none was.
-std::optional<TreeInfo> take_tree_read_ahead(const RootFile& file, const KeyHeader& key);
+std::optional<TreeTakenAhead> take_tree_read_ahead(const RootFile& file, const KeyHeader& key);
 
 // Starts reading the tree `tree_name` of the file kept for `path` in the background, for
 // the next take_tree_read_ahead; does nothing when no file is kept for it.
 void read_tree_ahead(const std::string& path, std::string_view tree_name);
+
+// A reader done with `tree` (read from `file` under `key`) leaves a copy for the next
+// take_tree_read_ahead, when the file is kept for another use.
+void keep_tree_for_next_take(const RootFile& file, const KeyHeader& key, const TreeInfo& tree);
+
+// The loop reads the file kept for `next` after `current`: its tree is read in the
+// background, and the request_first_cluster_after(`current`) calls go to it.
+void read_next_file_ahead(const std::string& current, const std::string& next, std::string_view tree_name);
+
+// Requests the first cluster of `carried`'s branches of the file that follows `current`
+// (read_next_file_ahead), for its tree's take; does nothing when no file follows.
+void request_first_cluster_after(const std::string& current, const CarriedBranches& carried);
 
 }  // namespace rootio

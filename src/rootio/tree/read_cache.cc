@@ -3,6 +3,7 @@
 #include <algorithm>
 
 #include "rootio/tree/branch_reader.h"
+#include "rootio/tree/tree_clusters.h"
 #include "rootio/format/error.h"
 #include "rootio/parallel/task_handoff.h"
 #include "rootio/parallel/threads.h"
@@ -14,12 +15,10 @@ ReadCache::ReadCache(const RootFile& file, const TreeInfo& tree, int64_t size_by
     : file_(&file), tree_(&tree), size_bytes_(size_bytes), threads_(threads), learn_entries_(learn_entries)
 {
     contexts_.reserve(tree.branches.size());
-    expansion_.reserve(tree.branches.size());
+    held_per_byte_.reserve(tree.branches.size());
     for (const BranchInfo& b : tree.branches) {
         contexts_.push_back(basket_context(file, tree, b));
-        const double ratio =
-            b.zip_bytes > 0 ? static_cast<double>(b.tot_bytes) / static_cast<double>(b.zip_bytes) : 1.0;
-        expansion_.push_back(std::max(1.0, ratio));
+        held_per_byte_.push_back(held_bytes_per_stored_byte(b));
     }
     pending_.resize(tree.branches.size());
     free_.resize(tree.branches.size());
@@ -46,8 +45,9 @@ void ReadCache::restart_learning(int entries)
     learning_ = true;
     learn_entries_ = std::max(1, entries);
     learn_end_ = -1;
-    learned_.clear();
+    learned_ = carried_learned_;
     std::fill(is_learned_.begin(), is_learned_.end(), 0);
+    for (const int branch : learned_) is_learned_[static_cast<size_t>(branch)] = 1;
     next_trigger_ = INT64_MAX;
     fetched_until_ = 0;
     kept_.clear();
@@ -61,6 +61,9 @@ void ReadCache::learn(int branch, int64_t entry)
         learn_start_ = entry;
         learn_end_ = entry + learn_entries_;
         fetch_learning_window(entry);
+        // A file of one cluster: its loop is already in the last one. What the next file's
+        // learning window would fetch goes out now.
+        if (cluster_end(entry) >= tree_->entries) pass_on(active_);
     }
     if (entry >= learn_end_) {
         learning_ = false;
@@ -117,6 +120,31 @@ void ReadCache::read_ahead(int64_t entry)
     }
     fetch_wanted();
     fetched_until_ = std::max(fetched_until_, to);
+    if (end >= tree_->entries) pass_on(kept_ahead ? std::span<const int>(kept_) : std::span<const int>());
+}
+
+// Entering the last cluster: the next file's first cluster is requested, of the learned
+// branches (decoded ahead) and of `fetched_only` (held as bytes).
+void ReadCache::pass_on(std::span<const int> fetched_only)
+{
+    const bool learned = !passed_learned_;
+    const bool others = !fetched_only.empty() && !passed_kept_;
+    if (!next_file_ || (!learned && !others)) return;
+    CarriedBranches carried;
+    if (learned)
+        for (const int branch : learned_) carried.learned.push_back(tree_->branches[static_cast<size_t>(branch)].name);
+    if (others)
+        for (const int branch : fetched_only)
+            if (!is_learned_[static_cast<size_t>(branch)])
+                carried.kept.push_back(tree_->branches[static_cast<size_t>(branch)].name);
+    // Half the room left, held back from this file's later batches, so that the two files
+    // together stay within the cache's bound.
+    carried.budget_bytes = (size_bytes_ - held_bytes_) / 2;
+    if (carried.budget_bytes <= 0) return;
+    held_bytes_ += carried.budget_bytes;
+    passed_learned_ = true;
+    passed_kept_ = passed_kept_ || others;
+    next_file_(std::move(carried));
 }
 
 void ReadCache::drop_passed(int64_t entry)
@@ -132,38 +160,14 @@ void ReadCache::drop_passed(int64_t entry)
     }
 }
 
-// Clusters are the tree's auto-flush ranges; a tree written without one is cut where the
-// first of the learned branches' baskets ends.
-int64_t ReadCache::cluster_end(int64_t entry) const
-{
-    const int64_t entries = tree_->entries;
-    if (tree_->auto_flush > 0) return std::min(entries, (entry / tree_->auto_flush + 1) * tree_->auto_flush);
-    int64_t end = entries;
-    for (const int branch : learned_) {
-        const BranchInfo& b = tree_->branches[static_cast<size_t>(branch)];
-        const auto table =
-            std::span<const int64_t>(b.basket_entry).first(static_cast<size_t>(b.write_basket()) + 1);
-        const auto next = std::upper_bound(table.begin(), table.end(), entry);
-        if (next != table.begin() && next != table.end()) end = std::min(end, *next);
-    }
-    return std::max(end, entry + 1);
-}
+int64_t ReadCache::cluster_end(int64_t entry) const { return rootio::cluster_end(*tree_, learned_, entry); }
 
 bool ReadCache::want_baskets(int branch, int64_t from, int64_t to, bool decode_ahead)
 {
-    const BranchInfo& b = tree_->branches[static_cast<size_t>(branch)];
-    const int count = b.write_basket();
-    if (count == 0 || b.basket_entry.size() != static_cast<size_t>(count) + 1 ||
-        b.basket_bytes.size() != static_cast<size_t>(count))
-        return true;  // tables its reader refuses
-    const auto first = std::upper_bound(b.basket_entry.begin(), b.basket_entry.begin() + count, from);
-    for (int i = std::max(0, static_cast<int>(first - b.basket_entry.begin()) - 1);
-         i < count && b.basket_entry[static_cast<size_t>(i)] < to; ++i) {
-        if (b.basket_entry[static_cast<size_t>(i) + 1] <= from) continue;
-        if (i == loaded_[static_cast<size_t>(branch)] || held(branch, i)) continue;
-        if (!want(branch, i, decode_ahead)) return false;
-    }
-    return true;
+    return for_each_basket(tree_->branches[static_cast<size_t>(branch)], from, to, [&](int basket) {
+        if (basket == loaded_[static_cast<size_t>(branch)] || held(branch, basket)) return true;
+        return want(branch, basket, decode_ahead);
+    });
 }
 
 // A basket whose record lies outside the file is left to its reader, which reports it.
@@ -173,7 +177,7 @@ bool ReadCache::want(int branch, int basket, bool decode_ahead)
     const int64_t seek = b.basket_seek[static_cast<size_t>(basket)];
     const int32_t nbytes = b.basket_bytes[static_cast<size_t>(basket)];
     if (!record_in_file(*file_, seek, nbytes)) return true;
-    const auto bytes = static_cast<int64_t>(nbytes * (1.0 + expansion_[static_cast<size_t>(branch)]));
+    const auto bytes = static_cast<int64_t>(nbytes * held_per_byte_[static_cast<size_t>(branch)]);
     if (held_bytes_ + bytes > size_bytes_) return false;
     held_bytes_ += bytes;
     wanted_.push_back({branch, basket, bytes, decode_ahead});
@@ -205,13 +209,7 @@ void ReadCache::fetch_wanted()
         ranges_.push_back({b.basket_seek[i], slot->record.raw});
     }
     wanted_.clear();
-    std::unique_ptr<Batch> batch;
-    if (spare_batches_.empty()) {
-        batch = std::make_unique<Batch>();
-    } else {
-        batch = std::move(spare_batches_.back());
-        spare_batches_.pop_back();
-    }
+    std::unique_ptr<Batch> batch = spare_batch();
     try {
         batch->read = file_->source().submit(ranges_, "baskets read ahead");
     } catch (const RootError&) {
@@ -223,7 +221,21 @@ void ReadCache::fetch_wanted()
     ++batches_;
     baskets_fetched_ += batch_.size();
     batch->slots.assign(batch_.begin(), batch_.end());
-    for (Slot* slot : batch_) {
+    send_off(std::move(batch));
+    collect_arrived();
+}
+
+std::unique_ptr<ReadCache::Batch> ReadCache::spare_batch()
+{
+    if (spare_batches_.empty()) return std::make_unique<Batch>();
+    std::unique_ptr<Batch> batch = std::move(spare_batches_.back());
+    spare_batches_.pop_back();
+    return batch;
+}
+
+void ReadCache::send_off(std::unique_ptr<Batch> batch)
+{
+    for (Slot* slot : batch->slots) {
         slot->state.store(kArriving, std::memory_order_relaxed);
         slot->batch = batch.get();
         auto& held = pending_[static_cast<size_t>(slot->branch)];
@@ -232,7 +244,34 @@ void ReadCache::fetch_wanted()
         held.insert(at, slot);
     }
     in_flight_.push_back(std::move(batch));
-    collect_arrived();
+}
+
+void ReadCache::adopt(std::vector<std::unique_ptr<FirstClusterAhead>> requests)
+{
+    for (const std::unique_ptr<FirstClusterAhead>& ahead : requests) {
+        if (!ahead || &ahead->file->source() != &file_->source()) continue;
+        for (const int branch : ahead->learned)
+            if (std::find(carried_learned_.begin(), carried_learned_.end(), branch) == carried_learned_.end())
+                carried_learned_.push_back(branch);
+        std::unique_ptr<Batch> batch = spare_batch();
+        batch->read = std::move(ahead->read);
+        for (FirstClusterAhead::Basket& basket : ahead->baskets) {
+            const BranchInfo& b = tree_->branches[static_cast<size_t>(basket.branch)];
+            const auto i = static_cast<size_t>(basket.basket);
+            Slot* slot = acquire(basket.branch);
+            slot->basket = basket.basket;
+            slot->expected_entries = b.basket_entry[i + 1] - b.basket_entry[i];
+            slot->held_bytes = basket.held_bytes;
+            slot->decode_ahead = basket.decode_ahead;
+            std::swap(slot->record.raw, basket.raw);  // the buffer the answer is written into
+            held_bytes_ += basket.held_bytes;
+            batch->slots.push_back(slot);
+        }
+        ++batches_;
+        baskets_fetched_ += batch->slots.size();
+        send_off(std::move(batch));
+    }
+    restart_learning(learn_entries_);
 }
 
 void ReadCache::collect_arrived()
@@ -372,6 +411,7 @@ void ReadCache::prepare_entry(std::span<BranchReader* const> readers, int64_t en
             if (!want_baskets(branch, std::max(entry, kept_until_), to, false)) break;
         kept_until_ = std::max(kept_until_, to);
         fetch_wanted();
+        if (passed_learned_ && selected_cluster_end_ >= tree_->entries) pass_on(kept_);
     }
     // This entry's baskets are decoded now, in parallel; those not held (the size bound
     // stopped a batch short) are fetched for it alone.

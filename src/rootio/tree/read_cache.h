@@ -13,6 +13,11 @@
 // learned branches' request. Their bytes are only held: each basket is decompressed when an
 // entry needs it (the baskets of one entry in parallel).
 //
+// Files of a chain follow one another without a pause: when the loop enters a file's last
+// cluster (at once, for a file of one cluster), the next file's first cluster is requested
+// for the branches this one reads (first_cluster_ahead.h), and that file's cache takes the
+// batch in and starts from the learned branches it carries.
+//
 // Nothing is decompressed that the loop would not decompress, beyond the learned branches'
 // next cluster. A basket that fails to decode keeps its error until a reader takes it, and a
 // batch that fails to arrive is dropped, so its baskets' readers read them again: a failure
@@ -27,6 +32,7 @@
 #include <atomic>
 #include <cstdint>
 #include <exception>
+#include <functional>
 #include <memory>
 #include <span>
 #include <string>
@@ -35,6 +41,7 @@
 #include "rootio/tree/basket_record.h"
 #include "rootio/io/byte_source.h"
 #include "rootio/file/root_file.h"
+#include "rootio/tree/first_cluster_ahead.h"
 #include "rootio/tree/tree_model.h"
 
 namespace rootio {
@@ -76,6 +83,14 @@ public:
     // loaded them, fetched in one batched read and decoded in parallel.
     void prepare_entry(std::span<BranchReader* const> readers, int64_t entry);
 
+    // The first cluster of this file requested while the file before it was read: its
+    // baskets are taken in as if this cache had sent the batches, and its learned branches
+    // are learned from the start (the learning window still adds those the loop reads).
+    void adopt(std::vector<std::unique_ptr<FirstClusterAhead>> requests);
+    // Called once the loop enters the last cluster, with the branches the loop reads, for
+    // the request of the next file's first cluster.
+    void pass_on_to_next_file(std::function<void(CarriedBranches)> request) { next_file_ = std::move(request); }
+
     // Batched reads sent to the file's source, and the baskets they fetched.
     uint64_t batches() const { return batches_; }
     uint64_t baskets_fetched() const { return baskets_fetched_; }
@@ -116,9 +131,13 @@ private:
     // Adds the baskets of `branch` overlapping [from, to) that neither its reader nor the
     // cache holds to the batch; false once the size bound is reached.
     bool want_baskets(int branch, int64_t from, int64_t to, bool decode_ahead);
+    void pass_on(std::span<const int> fetched_only);
     bool want(int branch, int basket, bool decode_ahead);
     Slot* held(int branch, int basket) const;
     void fetch_wanted();
+    std::unique_ptr<Batch> spare_batch();
+    // Its slots become baskets on their way.
+    void send_off(std::unique_ptr<Batch> batch);
     // Batches whose bytes are here become baskets to decode (or to drop, when the read
     // failed). `arrive` waits for one that has not arrived.
     void collect_arrived();
@@ -138,13 +157,14 @@ private:
     int64_t size_bytes_;
     int threads_;
     std::vector<std::string> contexts_;  // per branch: "FILE: branch NAME of tree TREE"
-    std::vector<double> expansion_;      // per branch: uncompressed / stored bytes
+    std::vector<double> held_per_byte_;  // per branch: bytes held decoded per stored byte
 
     bool learning_ = true;
     int learn_entries_;
     int64_t learn_start_ = 0;           // first entry of the learning window
     int64_t learn_end_ = -1;            // first entry past the learning window
     std::vector<int> learned_;          // branches read ahead, in the order first read
+    std::vector<int> carried_learned_;  // learned before learning starts: the previous file's
     std::vector<char> is_learned_;      // per branch
     std::vector<int> loaded_;           // per branch: the basket its reader holds, or -1
     int64_t next_trigger_ = INT64_MAX;  // entering this entry's cluster reads further
@@ -169,6 +189,10 @@ private:
     std::vector<std::unique_ptr<Batch>> in_flight_;  // batches whose bytes are on their way
     std::vector<std::unique_ptr<Batch>> spare_batches_;
     int64_t held_bytes_ = 0;
+
+    std::function<void(CarriedBranches)> next_file_;
+    bool passed_learned_ = false;  // the next file's first cluster of the learned branches was requested
+    bool passed_kept_ = false;     // and of the kept ones
 
     uint64_t batches_ = 0;
     uint64_t baskets_fetched_ = 0;
