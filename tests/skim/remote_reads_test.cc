@@ -1,7 +1,9 @@
 // The event loop over files on an XRootD server behind a relay that delays every chunk:
 // the loop reads nothing on demand whatever the file's number of clusters and of selected
 // entries (every basket comes in a batch sent ahead), waits at most once per cluster, and
-// each input is opened once for the check and the loop together.
+// each input is opened once for the check and the loop together. An RNTuple's cluster
+// loads are one request each: the selection's fields per cluster, the kept ones once more
+// for a cluster with a selected entry.
 #include <gtest/gtest.h>
 
 #include <chrono>
@@ -19,6 +21,9 @@
 #include "selection.h"
 #include "skim/event_files.h"
 #include "skim/generated_events.h"
+#include "rootio/file/root_file.h"
+#include "rootio/ntuple/ntuple_reader.h"
+#include "tree_to_ntuple.h"
 #include "xrootd_server.h"
 
 namespace {
@@ -31,10 +36,12 @@ constexpr int kCluster = 500;
 struct LoopStops {
     uint64_t blocking_reads = 0;
     uint64_t waits = 0;
+    uint64_t requests = 0;
     int selected = 0;
 };
 
-LoopStops skim_reads(const std::string& url)
+// The stops from entry `counted_from` on.
+LoopStops skim_reads(const std::string& url, Long64_t counted_from = 0)
 {
     TFile file(url.c_str());
     auto* tree = static_cast<TTree*>(file.Get("Events"));
@@ -45,19 +52,21 @@ LoopStops skim_reads(const std::string& url)
                           "event*", "run*"})
         tree->SetBranchStatus(p, 1);
     nt.Init(tree);
-    const rootio::ReadTotals before = rootio::read_totals();
+    rootio::ReadTotals before;
     LoopStops stops;
     std::vector<LorentzVector> veto, tight;
     for (Long64_t entry = 0; entry < tree->GetEntriesFast(); ++entry) {
+        if (entry == counted_from) before = rootio::read_totals();
         nt.GetEntry(entry);
         LorentzVector lep_p4;
         if (!passes_lepton_selection(veto, tight, lep_p4) || !passes_jet_selection(lep_p4)) continue;
         tree->GetEntry(entry);
-        ++stops.selected;
+        if (entry >= counted_from) ++stops.selected;
     }
     nt.Init(nullptr);
     stops.blocking_reads = rootio::read_totals().blocking_reads - before.blocking_reads;
     stops.waits = rootio::read_totals().waits - before.waits;
+    stops.requests = rootio::read_totals().requests - before.requests;
     return stops;
 }
 
@@ -88,6 +97,37 @@ TEST_F(RemoteReads, TheLoopReadsNothingOnDemandAndWaitsAtMostOncePerCluster)
         EXPECT_GE(stops[k].waits, 1u);
         EXPECT_LE(stops[k].waits, 1 + clusters) << stops[k].selected << " selected";
     }
+}
+
+TEST_F(RemoteReads, AnRNTupleClusterCostsOneRequestAndAnotherForItsSelectedEntries)
+{
+    // The same events in clusters of two sizes: what the loop pays per cluster is the
+    // difference, whatever it pays to learn the fields it reads.
+    write_event_file(dir.file("tree.root"), EventGenerator(7).events(kCluster * 8));
+    std::vector<uint64_t> clusters;
+    std::vector<LoopStops> stops;
+    for (const size_t cluster_bytes : {size_t{400} << 10, size_t{100} << 10}) {
+        const std::string name = "ntuple" + std::to_string(cluster_bytes) + ".root";
+        rootio::ntuple::WriteOptions options;
+        options.cluster_bytes = cluster_bytes;
+        convert::tree_to_ntuple(dir.file("tree.root"), dir.file(name), "Events", options);
+        const auto file = rootio::RootFile::open(dir.file(name));
+        clusters.push_back(rootio::ntuple::NtupleReader::open(*file, "Events")->descriptor().clusters.size());
+        stops.push_back(skim_reads(server.publish(dir.file(name), name)));
+        // Each load is one batched read of one request, never a read per page or entry.
+        EXPECT_EQ(stops.back().requests, stops.back().blocking_reads) << clusters.back() << " clusters";
+        // Learning costs at most a load per field the selection reads, in the cluster where
+        // it first reads it; never a load per selected entry.
+        EXPECT_LE(stops.back().blocking_reads, 2 * clusters.back() + Heron::branch_names().size());
+        EXPECT_GT(stops.back().selected, static_cast<int>(clusters.back())) << "a whole-entry read in most clusters";
+    }
+    ASSERT_GE(clusters[1], clusters[0] + 4);
+    // One load per cluster for the selection, one more for the kept fields of a cluster
+    // with a selected entry.
+    const uint64_t more_clusters = clusters[1] - clusters[0];
+    const uint64_t more_loads = stops[1].blocking_reads - stops[0].blocking_reads;
+    EXPECT_GE(more_loads, more_clusters);
+    EXPECT_LE(more_loads, 2 * more_clusters) << stops[0].blocking_reads << " and " << stops[1].blocking_reads;
 }
 
 TEST_F(RemoteReads, TheCheckAndTheLoopOpenEachRemoteInputOnce)

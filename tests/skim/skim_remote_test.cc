@@ -74,6 +74,7 @@ protected:
         EXPECT_EQ(r.signal, 0) << "killed by a signal";
         EXPECT_EQ(r.exit_status, 1);
         EXPECT_EQ(r.err.rfind("skim: " + url + ": ", 0), 0u) << r.err;
+        EXPECT_EQ(r.err.find(url, 7 + url.size()), std::string::npos) << "the URL named twice: " << r.err;
         EXPECT_NE(r.err.find(what), std::string::npos) << r.err;
         EXPECT_EQ(std::count(r.err.begin(), r.err.end(), '\n'), 1) << r.err;
         EXPECT_FALSE(fs::exists(dir.file("out.root"))) << "output left behind";
@@ -149,6 +150,7 @@ TEST_F(SkimRemote, ServerStoppedMidRunEndsTheRunWithinTheDefaultTimeOuts)
         EXPECT_EQ(r.exit_status, 1);
         EXPECT_TRUE(r.err.rfind("skim: " + big + ": ", 0) == 0 || r.err.rfind("skim: " + after + ": ", 0) == 0)
             << r.err;
+        EXPECT_EQ(r.err.find("root://", 7 + big.size()), std::string::npos) << "a URL named twice: " << r.err;
         EXPECT_NE(r.err.find("server"), std::string::npos) << r.err;
         EXPECT_EQ(std::count(r.err.begin(), r.err.end(), '\n'), 1) << r.err;
         EXPECT_FALSE(fs::exists(dir.file("out.root"))) << "output left behind";

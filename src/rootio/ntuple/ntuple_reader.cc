@@ -62,7 +62,7 @@ std::unique_ptr<NtupleReader> NtupleReader::open(const RootFile& file, std::stri
 {
     const auto key = file.find_path(path);
     if (!key) fail(file.path(), "", "no key named '" + std::string(path) + "'");
-    std::unique_ptr<NtupleReader> r(new NtupleReader(file, file.path() + ": RNTuple " + std::string(path)));
+    std::unique_ptr<NtupleReader> r(new NtupleReader(file, path));
     if (key->class_name != kAnchorClassName)
         fail(file.path(), "", "'" + std::string(path) + "' is a " + key->class_name + ", not an RNTuple");
     const std::vector<uint8_t> object = file.read_object(*key);
@@ -99,7 +99,6 @@ void NtupleReader::fetch_pages(size_t cluster, std::span<const uint32_t> columns
     out.pages.clear();
     const ClusterDescriptor& c = d_.clusters.at(cluster);
     const uint64_t file_size = static_cast<uint64_t>(file_.size());
-    uint64_t total = 0;
     for (uint32_t col : columns) {
         const ColumnRange& range = c.columns.at(col);
         for (uint32_t p = 0; p < range.pages.size(); ++p) {
@@ -111,35 +110,64 @@ void NtupleReader::fetch_pages(size_t cluster, std::span<const uint32_t> columns
                      "page " + std::to_string(p) + " of cluster " + std::to_string(cluster) +
                          " lies outside the file (" + std::to_string(size) + " bytes at " +
                          std::to_string(page.locator.offset) + ")");
-            total += size;
-            if (total > file_size)
-                fail(context_, "field " + d_.field_path(d_.columns[col].field),
-                     "the pages of cluster " + std::to_string(cluster) + " claim more bytes than the file holds");
-            out.pages.push_back(RawPage{col, p, page.elements, static_cast<size_t>(total - size),
-                                        static_cast<size_t>(page.locator.size), page.has_checksum});
+            out.pages.push_back(RawPage{col, p, page.elements, 0, static_cast<size_t>(page.locator.size),
+                                        page.has_checksum});
         }
     }
+    // A writer merging identical pages stores one and points several pages at it: each
+    // stored page is read once (a vector read must not ask for one piece twice) and the
+    // pages pointing at it share its bytes. Reads go in file order.
+    const auto locator = [&](const RawPage& p) { return c.columns[p.column].pages[p.page].locator.offset; };
+    const auto stored = [](const RawPage& p) { return p.size + (p.has_checksum ? kPageChecksumSize : 0); };
+    std::vector<uint32_t>& order = out.file_order;
+    order.resize(out.pages.size());
+    for (uint32_t i = 0; i < order.size(); ++i) order[i] = i;
+    std::sort(order.begin(), order.end(), [&](uint32_t a, uint32_t b) {
+        const RawPage &p = out.pages[a], &q = out.pages[b];
+        return std::pair(locator(p), stored(p)) < std::pair(locator(q), stored(q));
+    });
+    // Calls `read(page)` for the first page of each stored one, `share(page, first)` for the others.
+    const auto each_stored = [&](auto&& read, auto&& share) {
+        const RawPage* first = nullptr;
+        for (uint32_t i : order) {
+            RawPage& p = out.pages[i];
+            if (first && locator(*first) == locator(p) && stored(*first) == stored(p)) share(p, *first);
+            else read(p), first = &p;
+        }
+    };
+    uint64_t total = 0;
+    each_stored(
+        [&](RawPage& p) {
+            total += stored(p);
+            if (total > file_size)
+                fail(context_, "field " + d_.field_path(d_.columns[p.column].field),
+                     "the pages of cluster " + std::to_string(cluster) + " claim more bytes than the file holds");
+            p.offset = static_cast<size_t>(total - stored(p));
+        },
+        [](RawPage& p, const RawPage& first) { p.offset = first.offset; });
     out.bytes.resize(static_cast<size_t>(total));
-    std::vector<ByteRange> ranges;
-    ranges.reserve(out.pages.size());
-    for (const RawPage& p : out.pages) {
-        const PageDescriptor& page = c.columns[p.column].pages[p.page];
-        const size_t size = p.size + (p.has_checksum ? kPageChecksumSize : 0);
-        const size_t first = static_cast<size_t>(first_chunk_bytes(size, anchor_.max_key_size));
-        ranges.push_back(ByteRange{static_cast<int64_t>(page.locator.offset), {out.bytes.data() + p.offset, first}});
-    }
-    file_.source().read(ranges, context_);
+    std::vector<ByteRange>& ranges = out.ranges;
+    ranges.clear();
+    each_stored(
+        [&](const RawPage& p) {
+            const size_t first = static_cast<size_t>(first_chunk_bytes(stored(p), anchor_.max_key_size));
+            ranges.push_back(ByteRange{static_cast<int64_t>(locator(p)), {out.bytes.data() + p.offset, first}});
+        },
+        [](const RawPage&, const RawPage&) {});
+    file_.source().read(ranges, source_context_);
     // Pages stored in several records (past the maximum key size): their other records.
     ranges.clear();
-    for (const RawPage& p : out.pages) {
-        const size_t size = p.size + (p.has_checksum ? kPageChecksumSize : 0);
-        if (first_chunk_bytes(size, anchor_.max_key_size) == size) continue;
-        add_chunk_reads({out.bytes.data() + p.offset, size}, anchor_.max_key_size, file_.size(), context_,
-                        "field " + d_.field_path(d_.columns[p.column].field) + ": page " + std::to_string(p.page) +
-                            " of cluster " + std::to_string(cluster),
-                        ranges);
-    }
-    if (!ranges.empty()) file_.source().read(ranges, context_);
+    each_stored(
+        [&](const RawPage& p) {
+            const size_t size = stored(p);
+            if (first_chunk_bytes(size, anchor_.max_key_size) == size) return;
+            add_chunk_reads({out.bytes.data() + p.offset, size}, anchor_.max_key_size, file_.size(), context_,
+                            "field " + d_.field_path(d_.columns[p.column].field) + ": page " +
+                                std::to_string(p.page) + " of cluster " + std::to_string(cluster),
+                            ranges);
+        },
+        [](const RawPage&, const RawPage&) {});
+    if (!ranges.empty()) file_.source().read(ranges, source_context_);
 }
 
 void NtupleReader::decode_column(const ClusterPages& pages, uint32_t column, Decompressor& decompressor,

@@ -40,6 +40,9 @@ struct ClusterPages {
     size_t cluster = 0;
     ByteBuffer bytes;            // the pages' stored bytes (and checksums), back to back
     std::vector<RawPage> pages;  // column by column, page order within each
+    // fetch_pages' scratch, kept for its storage.
+    std::vector<uint32_t> file_order;
+    std::vector<ByteRange> ranges;
     std::span<const uint8_t> stored(const RawPage& p) const { return {bytes.data() + p.offset, p.size}; }
 };
 
@@ -84,10 +87,14 @@ public:
                        ColumnData& out) const;
 
 private:
-    NtupleReader(const RootFile& file, std::string context) : file_(file), context_(std::move(context)) {}
+    NtupleReader(const RootFile& file, std::string_view path)
+        : file_(file), source_context_("RNTuple " + std::string(path)), context_(file.path() + ": " + source_context_)
+    {
+    }
     ByteBuffer read_envelope(uint64_t seek, uint64_t nbytes, uint64_t length, const char* what) const;
 
     const RootFile& file_;
+    std::string source_context_;  // "RNTuple NAME": the byte source names the file itself
     std::string context_;
     Anchor anchor_;
     Descriptor d_;
