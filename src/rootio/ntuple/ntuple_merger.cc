@@ -253,7 +253,7 @@ NtupleMergeCounts merge_ntuples(const std::string& output, MergeInputs& inputs, 
 
     // The header as stored: the schema is the same for every input.
     ByteBuffer header(static_cast<size_t>(anchor.nbytes_header));
-    read_blob(*first_file, anchor.seek_header, header, anchor.max_key_size, first.context() + ": header", "");
+    read_blob(*first_file, anchor.seek_header, header, anchor.max_key_size, first.source_context() + ": header");
     const int64_t header_offset =
         write_chunked_blob(out, header, {}, static_cast<int64_t>(anchor.len_header), kMaxKeySize);
     const EnvelopeLocation header_at{static_cast<uint64_t>(header_offset), anchor.nbytes_header,

@@ -49,7 +49,7 @@ ByteBuffer NtupleReader::read_envelope(uint64_t seek, uint64_t nbytes, uint64_t 
     if (nbytes > static_cast<uint64_t>(file_.size()))
         fail(ctx, "", "lies outside the file (" + std::to_string(nbytes) + " bytes at " + std::to_string(seek) + ")");
     ByteBuffer stored(static_cast<size_t>(nbytes));
-    read_blob(file_, seek, stored, anchor_.max_key_size, ctx, "");
+    read_blob(file_, seek, stored, anchor_.max_key_size, source_context_ + ": " + what);
     if (nbytes == length) return stored;
     if (length > (uint64_t{1} << 40)) fail(ctx, "", "claims " + std::to_string(length) + " bytes uncompressed");
     ByteBuffer out;

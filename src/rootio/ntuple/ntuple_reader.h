@@ -75,6 +75,8 @@ public:
     size_t header_columns() const { return header_columns_; }
     // "FILE: RNTuple NAME", the start of every message about it.
     const std::string& context() const { return context_; }
+    // "RNTuple NAME": what reads of its bytes are named (the byte source names the file).
+    const std::string& source_context() const { return source_context_; }
 
     // The pages of `columns` in `cluster`, read in one request into `out` (whose storage is
     // reused). Checks every locator lies inside the file, and that the cluster's pages
