@@ -145,6 +145,7 @@ void NtupleBranches::set_active(std::vector<size_t> branches)
 {
     active_.assign(plan_.size(), false);
     for (size_t i : branches) active_[i] = true;
+    active_held_ = false;
 }
 
 void NtupleBranches::fail(const BranchPlan& b, int64_t entry, const std::string& why) const
@@ -157,7 +158,10 @@ void NtupleBranches::load(size_t cluster, const std::vector<bool>& wanted)
     const Descriptor& d = reader_.descriptor();
     // A cache that failed or moved on holds nothing of this cluster (a failed load starts
     // its cluster anew).
-    if (!cache_.loaded() || cache_.cluster() != cluster) has_.assign(plan_.size(), false);
+    if (!cache_.loaded() || cache_.cluster() != cluster) {
+        has_.assign(plan_.size(), false);
+        active_held_ = false;
+    }
     columns_.clear();
     for (size_t i = 0; i < plan_.size(); ++i) {
         if (!wanted[i] || has_[i]) continue;
@@ -191,7 +195,10 @@ void NtupleBranches::prepare_entry(int64_t entry)
 {
     if (plan_.empty()) return;
     const size_t k = cluster_of(entry, plan_.front());
+    // A skim reads many selected entries of a cluster: after the first, its columns are held.
+    if (active_held_ && cache_.loaded() && cache_.cluster() == k) return;
     load(k, active_);
+    active_held_ = true;
 }
 
 std::span<const uint8_t> NtupleBranches::entry_bytes(size_t branch, int64_t entry)

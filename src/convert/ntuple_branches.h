@@ -64,6 +64,7 @@ private:
     // is fetched and decoded once per cluster.
     rootio::ntuple::ClusterCache cache_;
     std::vector<bool> has_;  // per branch: its columns are in the cache's cluster
+    bool active_held_ = false;  // every active branch's columns are in it
     std::vector<std::optional<uint32_t>> value_column_, index_column_;
     std::vector<ElementsToBytes> convert_;  // per branch: for its value column's type
     size_t last_cluster_ = 0;
