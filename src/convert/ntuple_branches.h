@@ -11,6 +11,7 @@
 #include <string>
 #include <vector>
 
+#include "element_bytes.h"
 #include "rootio/format/leaf_type.h"
 #include "rootio/ntuple/cluster_cache.h"
 #include "rootio/ntuple/ntuple_reader.h"
@@ -32,11 +33,6 @@ struct BranchPlan {
 // The tree's branches in order, each count before its arrays. A field of another kind is
 // refused by name (RootError).
 std::vector<BranchPlan> plan_branches(const rootio::ntuple::NtupleReader& reader);
-
-// Element `i` of a column's decoded cluster (page_decoder.h's memory form), as `leaf`,
-// big-endian, appended to `out`.
-void append_element(std::vector<uint8_t>& out, const rootio::ntuple::ColumnData& data,
-                    rootio::ntuple::ColumnType column, size_t i, rootio::LeafType leaf);
 
 class NtupleBranches {
 public:
@@ -68,7 +64,9 @@ private:
     // is fetched and decoded once per cluster.
     rootio::ntuple::ClusterCache cache_;
     std::vector<bool> has_;  // per branch: its columns are in the cache's cluster
+    bool active_held_ = false;  // every active branch's columns are in it
     std::vector<std::optional<uint32_t>> value_column_, index_column_;
+    std::vector<ElementsToBytes> convert_;  // per branch: for its value column's type
     size_t last_cluster_ = 0;
     std::vector<std::vector<uint8_t>> bytes_;
     std::vector<uint32_t> columns_;

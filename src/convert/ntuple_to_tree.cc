@@ -83,8 +83,10 @@ ConvertCounts ntuple_to_tree(const std::string& input, const std::string& output
                     const ColumnData* values = value_column[i] ? cache.find(*value_column[i]) : nullptr;
                     if (!values || end > values->elements)
                         rootio::fail(reader->context(), "field " + rootio::printable(b.name) + " entry " + std::to_string(cluster.first_entry + e), "elements beyond the cluster's");
-                    const ColumnType type = d.columns[*value_column[i]].type;
-                    for (uint64_t j = begin; j < end; ++j) append_element(bytes, *values, type, j, b.type);
+                    const auto convert = elements_to_bytes(d.columns[*value_column[i]].type, b.type);
+                    if (!convert)
+                        rootio::fail(reader->context(), "field " + rootio::printable(b.name), "has a column of a type that holds no single values");
+                    append_elements(bytes, convert, b.type, *values, begin, end);
                 }
                 tree.set_entry_bytes(b.branch, bytes);
             }

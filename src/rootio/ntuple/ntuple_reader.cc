@@ -179,21 +179,25 @@ void NtupleReader::decode_column(const ClusterPages& pages, uint32_t column, Dec
     out.elements = 0;
     for (const RawPage& p : pages.pages) {
         if (p.column != column) continue;
+        // Messages are made only for a fault: a cluster has thousands of pages.
+        auto object = [&] { return "field " + d_.field_path(col.field); };
         auto where = [&] {
             return "page " + std::to_string(p.page) + " of cluster " + std::to_string(pages.cluster);
         };
-        const std::string object = "field " + d_.field_path(col.field);
         std::span<const uint8_t> stored = pages.stored(p);
         if (p.has_checksum) {
             const uint64_t want = load_le<uint64_t>(pages.bytes.data() + p.offset + p.size);
             if (XXH3_64bits(stored.data(), stored.size()) != want)
-                fail(context_, object, where() + ": page checksum mismatch (damaged)");
+                fail(context_, object(), where() + ": page checksum mismatch (damaged)");
         }
         const uint64_t packed = packed_page_size(col, p.elements);
         std::span<const uint8_t> data = stored;
         if (packed != stored.size()) {
-            const std::string ctx = context_ + ": " + object + ": " + where();
-            decompress_object(decompressor, stored, static_cast<int64_t>(packed), unpacked, ctx);
+            try {
+                decompress_object(decompressor, stored, static_cast<int64_t>(packed), unpacked, {});
+            } catch (const RootError& e) {
+                fail(context_, object(), where() + e.what());  // e.what() starts ": "
+            }
             data = std::span<const uint8_t>(unpacked).first(static_cast<size_t>(packed));
         }
         const size_t at = static_cast<size_t>(out.elements) * width;
