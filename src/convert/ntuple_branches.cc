@@ -195,6 +195,7 @@ void NtupleBranches::prepare_entry(int64_t entry)
 {
     if (plan_.empty()) return;
     const size_t k = cluster_of(entry, plan_.front());
+    whole_entry_ = entry;
     // A skim reads many selected entries of a cluster: after the first, its columns are held.
     if (active_held_ && cache_.loaded() && cache_.cluster() == k) return;
     load(k, active_);
@@ -206,10 +207,21 @@ std::span<const uint8_t> NtupleBranches::entry_bytes(size_t branch, int64_t entr
     const Descriptor& d = reader_.descriptor();
     const BranchPlan& b = plan_[branch];
     const size_t k = cluster_of(entry, b);
+    // A branch asked for by itself (not within the whole-entry read just prepared) is
+    // fetched with the others so asked, cluster by cluster.
+    if (entry != whole_entry_) read_alone_[branch] = true;
     if (!cache_.loaded() || cache_.cluster() != k || !has_[branch]) {
-        // A branch asked for by itself is fetched with the others so asked, cluster by cluster.
-        read_alone_[branch] = true;
-        load(k, read_alone_);
+        // Until the loop leaves the first cluster it reads it is still finding out which those
+        // are: that cluster takes every active branch with them, so learning is one load, not
+        // one per branch first asked for (the active ones hold what a skim's selection reads).
+        if (learning_ && cache_.loaded() && cache_.cluster() != k) learning_ = false;
+        if (learning_) {
+            learn_wanted_ = read_alone_;
+            for (size_t i = 0; i < plan_.size(); ++i) learn_wanted_[i] = learn_wanted_[i] || active_[i];
+            load(k, learn_wanted_);
+        } else {
+            load(k, read_alone_);
+        }
     }
     const uint64_t e = static_cast<uint64_t>(entry) - d.clusters[k].first_entry;
     std::vector<uint8_t>& out = bytes_[branch];

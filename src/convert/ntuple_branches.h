@@ -45,7 +45,8 @@ public:
     void set_active(std::vector<size_t> branches);
     // Before a whole-entry read: the active branches' columns of `entry`'s cluster.
     void prepare_entry(int64_t entry);
-    // `entry` of branch `branch`, valid until the next call for this branch.
+    // `entry` of branch `branch`, valid until the next call for this branch. Reads of the
+    // entry last prepared count as that whole-entry read; others as the branch read alone.
     std::span<const uint8_t> entry_bytes(size_t branch, int64_t entry);
 
 private:
@@ -59,6 +60,9 @@ private:
     rootio::TreeInfo info_;
     std::vector<bool> active_;
     std::vector<bool> read_alone_;  // branches asked for outside whole-entry reads
+    bool learning_ = true;          // the loop has not left the first cluster it read
+    int64_t whole_entry_ = -1;      // the entry prepare_entry was last called for
+    std::vector<bool> learn_wanted_;
     // One cluster's columns: those of the branches read alone, loaded for every cluster,
     // and, from a cluster's first whole-entry read on, the active branches' too. Each column
     // is fetched and decoded once per cluster.
