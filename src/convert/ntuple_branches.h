@@ -27,7 +27,6 @@ struct BranchPlan {
     rootio::LeafType type;
     uint32_t field = 0;       // Scalar: the field; Array: the projected element field
     uint32_t collection = 0;  // Count, Array: the collection field
-    int branch = -1;          // in the tree being written
 };
 
 // The tree's branches in order, each count before its arrays. A field of another kind is
@@ -41,6 +40,8 @@ public:
     // The tree the plan describes, as a tree read from a file would be described (no
     // baskets): what a clone of it and the input check compare.
     const rootio::TreeInfo& tree_info() const { return info_; }
+    // The branches in tree order (what tree_info() describes).
+    const std::vector<BranchPlan>& plan() const { return plan_; }
     // The branches a whole-entry read takes.
     void set_active(std::vector<size_t> branches);
     // Before a whole-entry read: the active branches' columns of `entry`'s cluster.
