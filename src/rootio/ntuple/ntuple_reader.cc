@@ -119,54 +119,52 @@ void NtupleReader::fetch_pages(size_t cluster, std::span<const uint32_t> columns
     // pages pointing at it share its bytes. Reads go in file order.
     const auto locator = [&](const RawPage& p) { return c.columns[p.column].pages[p.page].locator.offset; };
     const auto stored = [](const RawPage& p) { return p.size + (p.has_checksum ? kPageChecksumSize : 0); };
-    std::vector<uint32_t>& order = out.file_order;
-    order.resize(out.pages.size());
-    for (uint32_t i = 0; i < order.size(); ++i) order[i] = i;
-    std::sort(order.begin(), order.end(), [&](uint32_t a, uint32_t b) {
+    std::vector<uint32_t>& distinct = out.distinct_pages;
+    distinct.resize(out.pages.size());
+    for (uint32_t i = 0; i < distinct.size(); ++i) distinct[i] = i;
+    std::sort(distinct.begin(), distinct.end(), [&](uint32_t a, uint32_t b) {
         const RawPage &p = out.pages[a], &q = out.pages[b];
         return std::pair(locator(p), stored(p)) < std::pair(locator(q), stored(q));
     });
-    // Calls `read(page)` for the first page of each stored one, `share(page, first)` for the others.
-    const auto each_stored = [&](auto&& read, auto&& share) {
-        const RawPage* first = nullptr;
-        for (uint32_t i : order) {
-            RawPage& p = out.pages[i];
-            if (first && locator(*first) == locator(p) && stored(*first) == stored(p)) share(p, *first);
-            else read(p), first = &p;
-        }
-    };
     uint64_t total = 0;
-    each_stored(
-        [&](RawPage& p) {
-            total += stored(p);
-            if (total > file_size)
-                fail(context_, "field " + d_.field_path(d_.columns[p.column].field),
-                     "the pages of cluster " + std::to_string(cluster) + " claim more bytes than the file holds");
-            p.offset = static_cast<size_t>(total - stored(p));
-        },
-        [](RawPage& p, const RawPage& first) { p.offset = first.offset; });
+    size_t kept = 0;  // distinct[0, kept): the first page of each stored one
+    for (size_t j = 0; j < distinct.size(); ++j) {
+        RawPage& p = out.pages[distinct[j]];
+        if (kept > 0) {
+            const RawPage& first = out.pages[distinct[kept - 1]];
+            if (locator(first) == locator(p) && stored(first) == stored(p)) {
+                p.offset = first.offset;
+                continue;
+            }
+        }
+        total += stored(p);
+        if (total > file_size)
+            fail(context_, "field " + d_.field_path(d_.columns[p.column].field),
+                 "the pages of cluster " + std::to_string(cluster) + " claim more bytes than the file holds");
+        p.offset = static_cast<size_t>(total - stored(p));
+        distinct[kept++] = distinct[j];
+    }
+    distinct.resize(kept);
     out.bytes.resize(static_cast<size_t>(total));
     std::vector<ByteRange>& ranges = out.ranges;
     ranges.clear();
-    each_stored(
-        [&](const RawPage& p) {
-            const size_t first = static_cast<size_t>(first_chunk_bytes(stored(p), anchor_.max_key_size));
-            ranges.push_back(ByteRange{static_cast<int64_t>(locator(p)), {out.bytes.data() + p.offset, first}});
-        },
-        [](const RawPage&, const RawPage&) {});
+    for (uint32_t i : distinct) {
+        const RawPage& p = out.pages[i];
+        const size_t first = static_cast<size_t>(first_chunk_bytes(stored(p), anchor_.max_key_size));
+        ranges.push_back(ByteRange{static_cast<int64_t>(locator(p)), {out.bytes.data() + p.offset, first}});
+    }
     file_.source().read(ranges, source_context_);
     // Pages stored in several records (past the maximum key size): their other records.
     ranges.clear();
-    each_stored(
-        [&](const RawPage& p) {
-            const size_t size = stored(p);
-            if (first_chunk_bytes(size, anchor_.max_key_size) == size) return;
-            add_chunk_reads({out.bytes.data() + p.offset, size}, anchor_.max_key_size, file_.size(), context_,
-                            "field " + d_.field_path(d_.columns[p.column].field) + ": page " +
-                                std::to_string(p.page) + " of cluster " + std::to_string(cluster),
-                            ranges);
-        },
-        [](const RawPage&, const RawPage&) {});
+    for (uint32_t i : distinct) {
+        const RawPage& p = out.pages[i];
+        const size_t size = stored(p);
+        if (first_chunk_bytes(size, anchor_.max_key_size) == size) continue;
+        add_chunk_reads({out.bytes.data() + p.offset, size}, anchor_.max_key_size, file_.size(), context_,
+                        "field " + d_.field_path(d_.columns[p.column].field) + ": page " + std::to_string(p.page) +
+                            " of cluster " + std::to_string(cluster),
+                        ranges);
+    }
     if (!ranges.empty()) file_.source().read(ranges, source_context_);
 }
 

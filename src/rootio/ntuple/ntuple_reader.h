@@ -41,7 +41,7 @@ struct ClusterPages {
     ByteBuffer bytes;            // the pages' stored bytes (and checksums), back to back
     std::vector<RawPage> pages;  // column by column, page order within each
     // fetch_pages' scratch, kept for its storage.
-    std::vector<uint32_t> file_order;
+    std::vector<uint32_t> distinct_pages;  // one per stored page, in file order
     std::vector<ByteRange> ranges;
     std::span<const uint8_t> stored(const RawPage& p) const { return {bytes.data() + p.offset, p.size}; }
 };
