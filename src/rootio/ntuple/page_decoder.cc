@@ -10,9 +10,9 @@ namespace rootio::ntuple {
 namespace {
 
 // Byte k of every element lies in plane k; the value is built from them arithmetically,
-// so the loop is the same on any host and vectorizes.
-template <class U>
-void unsplit(const uint8_t* in, uint64_t n, U* out)
+// so the loop is the same on any host and vectorizes. `Out` may be wider than the stored U.
+template <class U, class Out>
+void unsplit(const uint8_t* in, uint64_t n, Out* out)
 {
     for (uint64_t i = 0; i < n; ++i) {
         U v = 0;
@@ -84,7 +84,7 @@ void integers(const ColumnTypeInfo& info, const uint8_t* in, uint64_t n, uint8_t
 {
     U* out = reinterpret_cast<U*>(out_bytes);
     if (info.split)
-        unsplit(in, n, out);
+        unsplit<U>(in, n, out);
     else
         copy_le(in, n, out);
     if (info.zigzag)
@@ -95,15 +95,7 @@ template <class U>
 void index_column(const ColumnTypeInfo& info, const uint8_t* in, uint64_t n, uint64_t* out)
 {
     if (info.split) {
-        if constexpr (sizeof(U) == 8) {
-            unsplit(in, n, out);
-        } else {
-            for (uint64_t i = 0; i < n; ++i) {
-                U v = 0;
-                for (size_t k = 0; k < sizeof(U); ++k) v = static_cast<U>(v | static_cast<U>(in[k * n + i]) << (8 * k));
-                out[i] = v;
-            }
-        }
+        unsplit<U>(in, n, out);
     } else {
         for (uint64_t i = 0; i < n; ++i) out[i] = load_le<U>(in + i * sizeof(U));
     }
