@@ -101,6 +101,22 @@ protected:
     testutil::ScratchDir dir;
 };
 
+// Runs at 2 and 4 threads fail as the one-thread run `one` did: the same message and
+// standard output, no output file.
+void expect_the_same_failure_with_more_threads(const testutil::ScratchDir& dir, const std::string& input,
+                                               const ThreadRun& one)
+{
+    for (int threads : {2, 4}) {
+        const ThreadRun run = run_with_threads(dir, input, threads);
+        SCOPED_TRACE(std::to_string(threads) + " threads");
+        EXPECT_EQ(run.result.signal, 0);
+        EXPECT_EQ(run.result.exit_status, 1);
+        EXPECT_EQ(run.result.err, one.result.err);
+        EXPECT_EQ(run.result.out, one.result.out);
+        EXPECT_FALSE(run.output_exists);
+    }
+}
+
 // A tree's baskets are decoded a cluster ahead; an RNTuple's columns are shared out among
 // the workers cluster by cluster.
 TEST_F(SkimThreads, OutputIsByteIdenticalAtEveryThreadCount)
@@ -164,15 +180,7 @@ TEST_F(SkimThreads, ADamagedBasketASelectedEventNeedsFailsTheSameWayAtEveryThrea
     EXPECT_NE(one.result.err.find("entry 485)"), std::string::npos) << one.result.err;
     EXPECT_EQ(std::count(one.result.err.begin(), one.result.err.end(), '\n'), 1) << one.result.err;
     EXPECT_FALSE(one.output_exists);
-    for (int threads : {2, 4}) {
-        const ThreadRun run = run_with_threads(dir, input(), threads);
-        SCOPED_TRACE(std::to_string(threads) + " threads");
-        EXPECT_EQ(run.result.signal, 0);
-        EXPECT_EQ(run.result.exit_status, 1);
-        EXPECT_EQ(run.result.err, one.result.err);
-        EXPECT_EQ(run.result.out, one.result.out);
-        EXPECT_FALSE(run.output_exists);
-    }
+    expect_the_same_failure_with_more_threads(dir, input(), one);
 }
 
 // An RNTuple cluster's columns go to whichever worker is free, the largest first. With a
@@ -202,14 +210,7 @@ TEST_F(SkimThreads, TwoDamagedPagesFailOnTheFirstFieldAtEveryThreadCount)
     EXPECT_NE(one.result.err.find("HLT_IsoMu24"), std::string::npos) << one.result.err;
     EXPECT_NE(one.result.err.find("checksum"), std::string::npos) << one.result.err;
     EXPECT_FALSE(one.output_exists);
-    for (int threads : {2, 4}) {
-        const ThreadRun run = run_with_threads(dir, ntuple, threads);
-        SCOPED_TRACE(std::to_string(threads) + " threads");
-        EXPECT_EQ(run.result.exit_status, 1);
-        EXPECT_EQ(run.result.err, one.result.err);
-        EXPECT_EQ(run.result.out, one.result.out);
-        EXPECT_FALSE(run.output_exists);
-    }
+    expect_the_same_failure_with_more_threads(dir, ntuple, one);
 }
 
 }  // namespace
