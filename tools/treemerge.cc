@@ -4,10 +4,12 @@
 #include <cstdio>
 #include <cstring>
 #include <exception>
+#include <functional>
 #include <string>
 #include <vector>
 
 #include "cli/program.h"
+#include "rootio/file/merge_inputs.h"
 #include "rootio/file/root_file.h"
 #include "rootio/format/error.h"
 #include "rootio/format/printable.h"
@@ -36,24 +38,33 @@ constexpr const char* kHelp =
     "A missing, corrupt or mismatched input ends the run with one line naming the file (and\n"
     "the branch), exit status 1, and no OUTPUT.\n";
 
-// Whether every input holds an RNTuple under `name` (false: trees, or the key missing,
-// which the tree merge reports). A mix of the two formats is refused.
-bool inputs_hold_rntuples(const std::vector<std::string>& inputs, const std::string& name)
-{
-    bool first_is_rntuple = false;
-    for (size_t i = 0; i < inputs.size(); ++i) {
-        const auto file = rootio::RootFile::open(inputs[i]);
-        const auto key = file->find_path(name);
+// Tells the formats of the inputs apart as the merge opens them: the first input's key
+// decides; a later input holding the other format is refused (trees and RNTuples are not
+// merged together). A missing key is left for the merge to report.
+class FormatCheck {
+public:
+    FormatCheck(const std::vector<std::string>& inputs, const std::string& name) : inputs_(inputs), name_(name) {}
+
+    bool first_is_rntuple() const { return first_is_rntuple_; }
+
+    void operator()(size_t i, const rootio::RootFile& file)
+    {
+        const auto key = file.find_path(name_);
         const bool rntuple = key && key->class_name == rootio::ntuple::kAnchorClassName;
-        if (i == 0) first_is_rntuple = rntuple;
-        else if (key && rntuple != first_is_rntuple)
-            rootio::fail(inputs[i], "", rootio::printable(name) + " is " + (rntuple ? "an RNTuple" : "a " + key->class_name) +
-                                            " where " + rootio::printable(inputs[0]) + " holds " +
-                                            (first_is_rntuple ? "an RNTuple" : "a tree") +
-                                            ": trees and RNTuples are not merged together");
+        if (i == 0) first_is_rntuple_ = rntuple;
+        else if (key && rntuple != first_is_rntuple_)
+            rootio::fail(inputs_[i], "",
+                         rootio::printable(name_) + " is " + (rntuple ? "an RNTuple" : "a " + key->class_name) +
+                             " where " + rootio::printable(inputs_[0]) + " holds " +
+                             (first_is_rntuple_ ? "an RNTuple" : "a tree") +
+                             ": trees and RNTuples are not merged together");
     }
-    return first_is_rntuple;
-}
+
+private:
+    const std::vector<std::string>& inputs_;
+    const std::string& name_;
+    bool first_is_rntuple_ = false;
+};
 
 [[noreturn]] void usage_error(const std::string& what)
 {
@@ -87,14 +98,18 @@ int main(int argc, char** argv)
     const std::string output = paths.front();
     const std::vector<std::string> inputs(paths.begin() + 1, paths.end());
     try {
-        if (inputs_hold_rntuples(inputs, tree)) {
-            const rootio::ntuple::NtupleMergeCounts counts = rootio::ntuple::merge_ntuples(output, inputs, tree);
+        // Each input is opened once: the file its format was told from is the one merged.
+        FormatCheck formats(inputs, tree);
+        rootio::MergeInputs opened(inputs, std::ref(formats));
+        opened.for_check(0);
+        if (formats.first_is_rntuple()) {
+            const rootio::ntuple::NtupleMergeCounts counts = rootio::ntuple::merge_ntuples(output, opened, tree);
             std::printf("%s: %llu entries from %zu inputs, %llu pages copied\n", output.c_str(),
                         static_cast<unsigned long long>(counts.entries), inputs.size(),
                         static_cast<unsigned long long>(counts.pages_copied));
             return cli::standard_output_status("treemerge");
         }
-        const rootio::MergeCounts counts = rootio::merge_trees(output, inputs, tree);
+        const rootio::MergeCounts counts = rootio::merge_trees(output, opened, tree);
         std::printf("%s: %lld entries from %zu inputs, %lld baskets copied\n", output.c_str(),
                     static_cast<long long>(counts.entries), inputs.size(), static_cast<long long>(counts.baskets_copied));
     } catch (const std::exception& e) {

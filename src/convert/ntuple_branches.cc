@@ -3,6 +3,7 @@
 #include <algorithm>
 #include <map>
 
+#include "element_bytes.h"
 #include "rootio/format/bytes.h"
 #include "rootio/format/error.h"
 #include "rootio/format/printable.h"
@@ -21,56 +22,6 @@ std::optional<LeafType> leaf_type_of(std::string_view type_name)
                        LeafType::Double})
         if (fundamental_type_name(t) == type_name) return t;
     return std::nullopt;
-}
-
-void append_element(std::vector<uint8_t>& out, const ColumnData& data, ColumnType column, size_t i, LeafType leaf)
-{
-    const ColumnTypeInfo& info = column_type_info(column);
-    const uint8_t* p = data.values.data();
-    double real = 0;
-    int64_t sint = 0;
-    uint64_t uint = 0;
-    bool is_real = false, is_signed = false;
-    if (info.kind == ValueKind::Real) {
-        is_real = true;
-        if (column == ColumnType::Real64 || column == ColumnType::SplitReal64)
-            real = reinterpret_cast<const double*>(p)[i];
-        else
-            real = reinterpret_cast<const float*>(p)[i];
-    } else if (info.kind == ValueKind::Index) {
-        uint = reinterpret_cast<const uint64_t*>(p)[i];
-    } else {
-        const size_t size = info.max_bits <= 8 ? 1 : info.max_bits / 8;
-        is_signed = info.is_signed && info.kind != ValueKind::Char;
-        switch (size) {
-        case 1: is_signed ? sint = reinterpret_cast<const int8_t*>(p)[i] : uint = p[i]; break;
-        case 2: is_signed ? sint = reinterpret_cast<const int16_t*>(p)[i] : uint = reinterpret_cast<const uint16_t*>(p)[i]; break;
-        case 4: is_signed ? sint = reinterpret_cast<const int32_t*>(p)[i] : uint = reinterpret_cast<const uint32_t*>(p)[i]; break;
-        default: is_signed ? sint = reinterpret_cast<const int64_t*>(p)[i] : uint = reinterpret_cast<const uint64_t*>(p)[i]; break;
-        }
-    }
-    const auto put = [&out](auto v) {
-        const size_t at = out.size();
-        out.resize(at + sizeof v);
-        rootio::store_be(out.data() + at, v);
-    };
-    const auto as = [&](auto zero) {
-        using T = decltype(zero);
-        return is_real ? static_cast<T>(real) : is_signed ? static_cast<T>(sint) : static_cast<T>(uint);
-    };
-    switch (leaf) {
-    case LeafType::Bool: put(static_cast<uint8_t>(as(uint64_t{}) != 0)); break;
-    case LeafType::Int8: put(as(int8_t{})); break;
-    case LeafType::UInt8: put(as(uint8_t{})); break;
-    case LeafType::Int16: put(as(int16_t{})); break;
-    case LeafType::UInt16: put(as(uint16_t{})); break;
-    case LeafType::Int32: put(as(int32_t{})); break;
-    case LeafType::UInt32: put(as(uint32_t{})); break;
-    case LeafType::Int64: put(as(int64_t{})); break;
-    case LeafType::UInt64: put(as(uint64_t{})); break;
-    case LeafType::Float: put(as(float{})); break;
-    case LeafType::Double: put(as(double{})); break;
-    }
 }
 
 namespace {
@@ -185,6 +136,7 @@ NtupleBranches::NtupleBranches(const NtupleReader& reader)
     read_alone_.assign(plan_.size(), false);
     has_.assign(plan_.size(), false);
     value_column_.resize(plan_.size());
+    convert_.resize(plan_.size());
     index_column_.resize(plan_.size());
     bytes_.resize(plan_.size());
 }
@@ -193,6 +145,7 @@ void NtupleBranches::set_active(std::vector<size_t> branches)
 {
     active_.assign(plan_.size(), false);
     for (size_t i : branches) active_[i] = true;
+    active_held_ = false;
 }
 
 void NtupleBranches::fail(const BranchPlan& b, int64_t entry, const std::string& why) const
@@ -205,7 +158,10 @@ void NtupleBranches::load(size_t cluster, const std::vector<bool>& wanted)
     const Descriptor& d = reader_.descriptor();
     // A cache that failed or moved on holds nothing of this cluster (a failed load starts
     // its cluster anew).
-    if (!cache_.loaded() || cache_.cluster() != cluster) has_.assign(plan_.size(), false);
+    if (!cache_.loaded() || cache_.cluster() != cluster) {
+        has_.assign(plan_.size(), false);
+        active_held_ = false;
+    }
     columns_.clear();
     for (size_t i = 0; i < plan_.size(); ++i) {
         if (!wanted[i] || has_[i]) continue;
@@ -213,6 +169,7 @@ void NtupleBranches::load(size_t cluster, const std::vector<bool>& wanted)
         const BranchPlan& b = plan_[i];
         value_column_[i] = index_column_[i] = std::nullopt;
         if (b.kind != BranchKind::Count) value_column_[i] = active_column(d, d.fields[b.field], cluster, 0);
+        if (value_column_[i]) convert_[i] = elements_to_bytes(d.columns[*value_column_[i]].type, b.type);
         if (b.kind != BranchKind::Scalar) index_column_[i] = active_column(d, d.fields[b.collection], cluster, 0);
         if (value_column_[i]) columns_.push_back(*value_column_[i]);
         if (index_column_[i]) columns_.push_back(*index_column_[i]);
@@ -238,7 +195,11 @@ void NtupleBranches::prepare_entry(int64_t entry)
 {
     if (plan_.empty()) return;
     const size_t k = cluster_of(entry, plan_.front());
+    whole_entry_ = entry;
+    // A skim reads many selected entries of a cluster: after the first, its columns are held.
+    if (active_held_ && cache_.loaded() && cache_.cluster() == k) return;
     load(k, active_);
+    active_held_ = true;
 }
 
 std::span<const uint8_t> NtupleBranches::entry_bytes(size_t branch, int64_t entry)
@@ -246,10 +207,21 @@ std::span<const uint8_t> NtupleBranches::entry_bytes(size_t branch, int64_t entr
     const Descriptor& d = reader_.descriptor();
     const BranchPlan& b = plan_[branch];
     const size_t k = cluster_of(entry, b);
+    // A branch asked for by itself (not within the whole-entry read just prepared) is
+    // fetched with the others so asked, cluster by cluster.
+    if (entry != whole_entry_) read_alone_[branch] = true;
     if (!cache_.loaded() || cache_.cluster() != k || !has_[branch]) {
-        // A branch asked for by itself is fetched with the others so asked, cluster by cluster.
-        read_alone_[branch] = true;
-        load(k, read_alone_);
+        // Until the loop leaves the first cluster it reads it is still finding out which those
+        // are: that cluster takes every active branch with them, so learning is one load, not
+        // one per branch first asked for (the active ones hold what a skim's selection reads).
+        if (learning_ && cache_.loaded() && cache_.cluster() != k) learning_ = false;
+        if (learning_) {
+            learn_wanted_ = read_alone_;
+            for (size_t i = 0; i < plan_.size(); ++i) learn_wanted_[i] = learn_wanted_[i] || active_[i];
+            load(k, learn_wanted_);
+        } else {
+            load(k, read_alone_);
+        }
     }
     const uint64_t e = static_cast<uint64_t>(entry) - d.clusters[k].first_entry;
     std::vector<uint8_t>& out = bytes_[branch];
@@ -276,8 +248,8 @@ std::span<const uint8_t> NtupleBranches::entry_bytes(size_t branch, int64_t entr
     if (end > begin) {
         const ColumnData* values = value_column_[branch] ? cache_.find(*value_column_[branch]) : nullptr;
         if (!values || end > values->elements) fail(b, entry, "elements beyond the cluster's");
-        const ColumnType type = d.columns[*value_column_[branch]].type;
-        for (uint64_t j = begin; j < end; ++j) append_element(out, *values, type, j, b.type);
+        if (!convert_[branch]) fail(b, entry, "column of a type that holds no single values");
+        append_elements(out, convert_[branch], b.type, *values, begin, end);
     }
     return out;
 }

@@ -72,14 +72,15 @@ Plan plan_fields(const std::string& input, const rootio::TreeInfo& tree)
 
 }  // namespace
 
-ConvertCounts tree_to_ntuple(const std::string& input, const std::string& output, const std::string& tree_path)
+ConvertCounts tree_to_ntuple(const std::string& input, const std::string& output, const std::string& tree_path,
+                             const rootio::ntuple::WriteOptions& options)
 {
     const std::unique_ptr<rootio::RootFile> in = rootio::RootFile::open(input);
     const rootio::TreeInfo tree = rootio::read_tree(*in, tree_path);
     const Plan plan = plan_fields(input, tree);
 
     rootio::FileWriter file(output, in->compression());
-    NTupleWriter writer(file, tree.name);
+    NTupleWriter writer(file, tree.name, options);
     ConvertCounts counts;
 
     struct Scalar {

@@ -9,6 +9,8 @@
 #include <cstdint>
 #include <string>
 
+#include "rootio/ntuple/ntuple_writer.h"
+
 namespace convert {
 
 struct ConvertCounts {
@@ -19,7 +21,9 @@ struct ConvertCounts {
 
 // Reads tree `tree_path` of `input`, writes RNTuple of the tree's name into `output`
 // (compressed with the input file's setting). Throws RootError naming the file (and the
-// branch and entry) on any fault; no output file is left then.
-ConvertCounts tree_to_ntuple(const std::string& input, const std::string& output, const std::string& tree_path);
+// branch and entry) on any fault; no output file is left then. `options` sets the writer's
+// page and cluster sizes.
+ConvertCounts tree_to_ntuple(const std::string& input, const std::string& output, const std::string& tree_path,
+                             const rootio::ntuple::WriteOptions& options = {});
 
 }  // namespace convert

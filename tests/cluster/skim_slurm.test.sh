@@ -2,9 +2,10 @@
 # skim-slurm on a one-node Slurm cluster that this test starts and stops (its own folder and
 # ports): six generated inputs, two per task, named through an @LIST, must give the entries
 # and values of one `skim -o` over the same inputs, in the same order, and a summary that
-# adds up. Then one input is cut short: its task fails, the run names it (inputs and log),
-# exits 1 and writes no output; after the file is put back, --resume reruns that task alone
-# and the merge equals the single skim again.
+# adds up; so must four RNTuples named by a pattern, their parts merged as RNTuples. Then
+# one input is cut short: its task fails, the run names it (inputs and log), exits 1 and
+# writes no output; after the file is put back, --resume reruns that task alone and the
+# merge equals the single skim again.
 #   bash skim_slurm.test.sh BUILD_DIR
 set -euo pipefail
 here="$(cd "$(dirname "$0")" && pwd)"
@@ -103,6 +104,25 @@ grep -q "(2 done before)" "$tmp/err" || fail "--resume did not keep the two good
 same_as_single "resumed run"
 grep -Eq "^all +2400 +$selected\$" "$tmp/summary" || fail "summary totals after --resume: $(cat "$tmp/summary")"
 echo "ok   --resume after the input was replaced: only task 1 rerun, merge equal to the single skim"
+
+# --- RNTuple inputs: RNTuple parts, merged as RNTuples --------------------------------------
+mkdir "$tmp/rdata"
+for i in 1 2 3 4; do
+  "$build/make-example" --format rntuple --events 400 --seed "$i" --cluster 150 --compression 101 --quiet \
+    --output "$tmp/rdata/r$i.root"
+done
+[ "$("$build/skim-inputs" "$tmp/rdata/*.root")" = "$(printf '%s\n' "$tmp"/rdata/r{1,2,3,4}.root)" ] ||
+  fail "skim-inputs over a folder of RNTuples: $("$build/skim-inputs" "$tmp/rdata/*.root")"
+(cd "$tmp" && "$build/skim" -o single.root "$tmp/rdata/*.root" > /dev/null 2> skim.err) || fail "skim: $(cat "$tmp/skim.err")"
+"$build/treedump" "$tmp/single.root" Events --json > "$tmp/single.json"
+selected=$(wc -l < "$tmp/single.json")
+[ "$selected" -gt 0 ] || fail "the single RNTuple skim selected nothing"
+run -o merged.root --workdir rparts --files-per-task 2 "$tmp/rdata/*.root" > "$tmp/summary" 2> "$tmp/err" ||
+  fail "skim-slurm over RNTuples failed: $(cat "$tmp/err")"
+"$build/treedump" "$tmp/merged.root" | grep -q "^Events ROOT::RNTuple " || fail "the merge of RNTuple parts is no RNTuple"
+same_as_single "RNTuple run"
+grep -Eq "^all +1600 +$selected\$" "$tmp/summary" || fail "RNTuple summary totals: $(cat "$tmp/summary")"
+echo "ok   2 tasks over 4 RNTuples named by a pattern: $selected entries in an RNTuple, equal to the single skim"
 
 bash "$root/scripts/slurm-local.sh" stop > /dev/null 2>&1
 if bash "$root/scripts/slurm-local.sh" status > "$tmp/status"; then fail "status after stop says ready"; fi

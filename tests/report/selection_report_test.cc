@@ -1,5 +1,6 @@
-// The report's cut-flow and distributions, on hand-made events that stop at each stage, and
-// its last count against the skim program's own selection.
+// The report's cut-flow and distributions, on hand-made events that stop at each stage, its
+// last count against the skim program's own selection, and its files on an RNTuple input
+// against those of the tree it was converted from.
 #include "selection_report.h"
 
 #include <gtest/gtest.h>
@@ -8,6 +9,7 @@
 #include <cmath>
 #include <filesystem>
 #include <fstream>
+#include <iterator>
 #include <string>
 #include <vector>
 
@@ -19,6 +21,7 @@
 #include "skim/event_files.h"
 #include "skim/generated_events.h"
 #include "skim/run_program.h"
+#include "tree_to_ntuple.h"
 
 namespace {
 
@@ -164,6 +167,29 @@ TEST(SkimReport, AnUnreadableInputIsOneLineAndLeavesNoReport)
     EXPECT_NE(run.err.find("example_RunIISummer20UL18.root"), std::string::npos) << run.err;
     EXPECT_FALSE(std::filesystem::exists(dir.file("report.root")));
     EXPECT_FALSE(std::filesystem::exists(dir.file("report.html")));
+}
+
+TEST(SkimReport, AnRNTupleInputGivesTheReportOfTheTreeItWasConvertedFrom)
+{
+    testutil::ScratchDir dir;
+    for (const char* folder : {"tree", "rntuple"}) std::filesystem::create_directory(dir.file(folder));
+    write_event_file(dir.file("tree/events.root"), EventGenerator(23).events(3000));
+    convert::tree_to_ntuple(dir.file("tree/events.root"), dir.file("rntuple/events.root"), "Events");
+    auto report_in = [&](const std::string& folder) {
+        const RunResult run = run_program(std::string(SKIM_BUILD_DIR) + "/skim-report", dir.file(folder),
+                                          [] { ::setenv("SOURCE_DATE_EPOCH", "1700000000", 1); }, {"events.root"});
+        EXPECT_EQ(run.exit_status, 0) << run.err;
+        std::string files = run.out;
+        for (const char* name : {"/report.root", "/report.html"}) {
+            std::ifstream in(dir.file(folder) + name, std::ios::binary);
+            files += std::string(std::istreambuf_iterator<char>(in), {});
+        }
+        return files;
+    };
+    const std::string tree = report_in("tree");
+    EXPECT_GT(tree.size(), 10000u);
+    // The same counts, histograms and page, byte for byte.
+    EXPECT_TRUE(report_in("rntuple") == tree) << "the RNTuple's report differs from the tree's";
 }
 
 TEST(ReportPage, TableHoldsCountsAndBothFractionsAndTheFileIsInlineIntact)

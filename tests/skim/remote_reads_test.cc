@@ -1,7 +1,9 @@
 // The event loop over files on an XRootD server behind a relay that delays every chunk:
 // the loop reads nothing on demand whatever the file's number of clusters and of selected
 // entries (every basket comes in a batch sent ahead), waits at most once per cluster, and
-// each input is opened once for the check and the loop together.
+// each input is opened once for the check and the loop together. An RNTuple's cluster
+// loads are one request each: the selection's fields per cluster, the kept ones once more
+// for a cluster with a selected entry.
 #include <gtest/gtest.h>
 
 #include <chrono>
@@ -19,6 +21,9 @@
 #include "selection.h"
 #include "skim/event_files.h"
 #include "skim/generated_events.h"
+#include "rootio/file/root_file.h"
+#include "rootio/ntuple/ntuple_reader.h"
+#include "tree_to_ntuple.h"
 #include "xrootd_server.h"
 
 namespace {
@@ -31,6 +36,7 @@ constexpr int kCluster = 500;
 struct LoopStops {
     uint64_t blocking_reads = 0;
     uint64_t waits = 0;
+    uint64_t requests = 0;
     int selected = 0;
 };
 
@@ -58,6 +64,7 @@ LoopStops skim_reads(const std::string& url)
     nt.Init(nullptr);
     stops.blocking_reads = rootio::read_totals().blocking_reads - before.blocking_reads;
     stops.waits = rootio::read_totals().waits - before.waits;
+    stops.requests = rootio::read_totals().requests - before.requests;
     return stops;
 }
 
@@ -88,6 +95,25 @@ TEST_F(RemoteReads, TheLoopReadsNothingOnDemandAndWaitsAtMostOncePerCluster)
         EXPECT_GE(stops[k].waits, 1u);
         EXPECT_LE(stops[k].waits, 1 + clusters) << stops[k].selected << " selected";
     }
+}
+
+TEST_F(RemoteReads, AnRNTupleClusterCostsOneRequestAndAnotherForItsSelectedEntries)
+{
+    write_event_file(dir.file("tree.root"), EventGenerator(7).events(kCluster * 8));
+    rootio::ntuple::WriteOptions options;
+    options.cluster_bytes = size_t{100} << 10;
+    convert::tree_to_ntuple(dir.file("tree.root"), dir.file("ntuple.root"), "Events", options);
+    const auto file = rootio::RootFile::open(dir.file("ntuple.root"));
+    const uint64_t clusters = rootio::ntuple::NtupleReader::open(*file, "Events")->descriptor().clusters.size();
+    ASSERT_GE(clusters, 8u);
+    const LoopStops stops = skim_reads(server.publish(dir.file("ntuple.root"), "ntuple.root"));
+    // Each load is one batched read of one request, never a read per page or entry.
+    EXPECT_EQ(stops.requests, stops.blocking_reads);
+    EXPECT_GT(stops.selected, static_cast<int>(clusters)) << "a whole-entry read in most clusters";
+    // One load per cluster for the selection, one more for the kept fields of a cluster with
+    // a selected entry; learning the fields the selection reads costs one more at most.
+    EXPECT_GE(stops.blocking_reads, clusters);
+    EXPECT_LE(stops.blocking_reads, 2 * clusters + 1) << clusters << " clusters";
 }
 
 TEST_F(RemoteReads, TheCheckAndTheLoopOpenEachRemoteInputOnce)

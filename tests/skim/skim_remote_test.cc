@@ -1,7 +1,8 @@
-// The skim reading root:// inputs from a real XRootD server: the output is byte for byte
-// the skim of the same files read locally, remote and local inputs mix in one chain, and a
-// missing remote file, a server that cannot be reached and a server that dies mid-run each
-// end the run with one line naming the URL, exit status 1 and no output.
+// The skim reading root:// inputs from a real XRootD server, trees and RNTuples alike: the
+// output is byte for byte the skim of the same files read locally, remote and local inputs
+// mix in one chain, and a missing remote file, a server that cannot be reached and a server
+// that dies mid-run each end the run with one line naming the URL, exit status 1 and no
+// output.
 #include <gtest/gtest.h>
 
 #include <cstdlib>
@@ -15,6 +16,7 @@
 #include "skim/event_files.h"
 #include "skim/generated_events.h"
 #include "skim/run_program.h"
+#include "tree_to_ntuple.h"
 #include "xrootd_server.h"
 
 namespace {
@@ -31,6 +33,9 @@ protected:
             write_event_file(dir.file(name), EventGenerator(first).events(3000, first));
             first += 3000;
         }
+        for (const char* name : {"a", "b"})
+            convert::tree_to_ntuple(dir.file(std::string(name) + ".root"), dir.file(std::string(name) + "n.root"),
+                                    "Events");
     }
     // Runs the skim in the test folder with fixed time stamps; `environment` is
     // NAME=VALUE settings added for the run. Never hangs: a run over a minute is killed.
@@ -69,6 +74,7 @@ protected:
         EXPECT_EQ(r.signal, 0) << "killed by a signal";
         EXPECT_EQ(r.exit_status, 1);
         EXPECT_EQ(r.err.rfind("skim: " + url + ": ", 0), 0u) << r.err;
+        EXPECT_EQ(r.err.find(url, 7 + url.size()), std::string::npos) << "the URL named twice: " << r.err;
         EXPECT_NE(r.err.find(what), std::string::npos) << r.err;
         EXPECT_EQ(std::count(r.err.begin(), r.err.end(), '\n'), 1) << r.err;
         EXPECT_FALSE(fs::exists(dir.file("out.root"))) << "output left behind";
@@ -80,21 +86,29 @@ protected:
 
 TEST_F(SkimRemote, OutputIsByteIdenticalToTheLocalSkim)
 {
-    const std::string local = skimmed({"a.root", "b.root"});
-    ASSERT_GT(local.size(), 1000u);
-    std::ofstream(dir.file("urls.txt")) << server.publish(dir.file("a.root"), "store/a.root") << "\n"
-                                        << server.publish(dir.file("b.root"), "store/b.root") << "\n";
-    EXPECT_TRUE(skimmed({"@urls.txt"}) == local) << "remote skim differs from the local one";
-    // Batches arrive while the workers decode: the bytes are the same at every thread count.
-    for (const char* threads : {"SKIM_THREADS=1", "SKIM_THREADS=4"})
-        EXPECT_TRUE(skimmed({"@urls.txt"}, {threads}) == local) << threads;
+    for (const std::string suffix : {"", "n"}) {  // trees, RNTuples
+        const std::string a = "a" + suffix + ".root", b = "b" + suffix + ".root";
+        SCOPED_TRACE(a);
+        const std::string local = skimmed({a, b});
+        ASSERT_GT(local.size(), 1000u);
+        std::ofstream(dir.file("urls.txt")) << server.publish(dir.file(a), "store/" + a) << "\n"
+                                            << server.publish(dir.file(b), "store/" + b) << "\n";
+        EXPECT_TRUE(skimmed({"@urls.txt"}) == local) << "remote skim differs from the local one";
+        // Batches arrive while the workers decode: the bytes are the same at every thread count.
+        for (const char* threads : {"SKIM_THREADS=1", "SKIM_THREADS=4"})
+            EXPECT_TRUE(skimmed({"@urls.txt"}, {threads}) == local) << threads;
+    }
 }
 
 TEST_F(SkimRemote, LocalAndRemoteInputsMixInOneChain)
 {
-    const std::string local = skimmed({"a.root", "b.root", "c.root"});
-    const std::string mixed = skimmed({"a.root", server.publish(dir.file("b.root"), "b.root"), "c.root"});
-    EXPECT_TRUE(mixed == local) << "mixed skim differs from the local one";
+    const std::vector<std::vector<std::string>> chains = {{"a.root", "b.root", "c.root"}, {"an.root", "bn.root", "c.root"}};
+    for (const std::vector<std::string>& chain : chains) {
+        SCOPED_TRACE(chain.front());
+        const std::string local = skimmed(chain);
+        const std::string mixed = skimmed({chain[0], server.publish(dir.file(chain[1]), chain[1]), chain[2]});
+        EXPECT_TRUE(mixed == local) << "mixed skim differs from the local one";
+    }
 }
 
 TEST_F(SkimRemote, MissingRemoteFileEndsTheRunBeforeTheLoop)
@@ -117,21 +131,30 @@ TEST_F(SkimRemote, ServerThatCannotBeReachedIsNamed)
 TEST_F(SkimRemote, ServerStoppedMidRunEndsTheRunWithinTheDefaultTimeOuts)
 {
     write_event_file(dir.file("big.root"), EventGenerator(9).events(120000));
-    const std::string big = server.publish(dir.file("big.root"), "big.root");
-    const std::string after = server.publish(dir.file("c.root"), "c.root");
-    // Killed as soon as the first selected event is copied: the rest of big.root and all
-    // of c.root are still to be read.
-    const RunResult r = skim({"-o", "out.root", big, after}, {}, [this](const std::string& out) {
-        if (out.find("done\n") != std::string::npos) server.stop();
-    });
-    EXPECT_NE(r.out.find("done\n"), std::string::npos);
-    EXPECT_EQ(r.signal, 0) << "killed by a signal (the 60 s alarm?)";
-    EXPECT_EQ(r.exit_status, 1);
-    EXPECT_TRUE(r.err.rfind("skim: " + big + ": ", 0) == 0 || r.err.rfind("skim: " + after + ": ", 0) == 0)
-        << r.err;
-    EXPECT_NE(r.err.find("server"), std::string::npos) << r.err;
-    EXPECT_EQ(std::count(r.err.begin(), r.err.end(), '\n'), 1) << r.err;
-    EXPECT_FALSE(fs::exists(dir.file("out.root"))) << "output left behind";
+    // The RNTuple in clusters of about 1 MB, so that most of them are still to be read.
+    rootio::ntuple::WriteOptions clusters;
+    clusters.cluster_bytes = size_t{1} << 20;
+    convert::tree_to_ntuple(dir.file("big.root"), dir.file("bign.root"), "Events", clusters);
+    for (const char* name : {"big.root", "bign.root"}) {
+        SCOPED_TRACE(name);
+        testutil::XRootDServer own_server;
+        const std::string big = own_server.publish(dir.file(name), name);
+        const std::string after = own_server.publish(dir.file("c.root"), "c.root");
+        // Killed as soon as the first selected event is copied: the rest of the big input
+        // and all of c.root are still to be read.
+        const RunResult r = skim({"-o", "out.root", big, after}, {}, [&own_server](const std::string& out) {
+            if (out.find("done\n") != std::string::npos) own_server.stop();
+        });
+        EXPECT_NE(r.out.find("done\n"), std::string::npos);
+        EXPECT_EQ(r.signal, 0) << "killed by a signal (the 60 s alarm?)";
+        EXPECT_EQ(r.exit_status, 1);
+        EXPECT_TRUE(r.err.rfind("skim: " + big + ": ", 0) == 0 || r.err.rfind("skim: " + after + ": ", 0) == 0)
+            << r.err;
+        EXPECT_EQ(r.err.find("root://", 7 + big.size()), std::string::npos) << "a URL named twice: " << r.err;
+        EXPECT_NE(r.err.find("server"), std::string::npos) << r.err;
+        EXPECT_EQ(std::count(r.err.begin(), r.err.end(), '\n'), 1) << r.err;
+        EXPECT_FALSE(fs::exists(dir.file("out.root"))) << "output left behind";
+    }
 }
 
 }  // namespace

@@ -1,6 +1,7 @@
 // The skim at several thread counts: the same output bytes, the same failures. Baskets are
 // read ahead and decoded on worker threads, so a damaged basket must fail the run exactly
-// when a sequential run would read it, and never when it would not.
+// when a sequential run would read it, and never when it would not; an RNTuple's damaged
+// pages fail it as a sequential run would.
 #include <gtest/gtest.h>
 
 #include <algorithm>
@@ -13,10 +14,12 @@
 
 #include "framework/scratch_dir.h"
 #include "rootio/file/root_file.h"
+#include "rootio/ntuple/ntuple_reader.h"
 #include "rootio/tree/tree_reader.h"
 #include "skim/event_files.h"
 #include "skim/generated_events.h"
 #include "skim/run_program.h"
+#include "tree_to_ntuple.h"
 
 namespace {
 
@@ -98,22 +101,45 @@ protected:
     testutil::ScratchDir dir;
 };
 
+// Runs at 2 and 4 threads fail as the one-thread run `one` did: the same message and
+// standard output, no output file.
+void expect_the_same_failure_with_more_threads(const testutil::ScratchDir& dir, const std::string& input,
+                                               const ThreadRun& one)
+{
+    for (int threads : {2, 4}) {
+        const ThreadRun run = run_with_threads(dir, input, threads);
+        SCOPED_TRACE(std::to_string(threads) + " threads");
+        EXPECT_EQ(run.result.signal, 0);
+        EXPECT_EQ(run.result.exit_status, 1);
+        EXPECT_EQ(run.result.err, one.result.err);
+        EXPECT_EQ(run.result.out, one.result.out);
+        EXPECT_FALSE(run.output_exists);
+    }
+}
+
+// A tree's baskets are decoded a cluster ahead; an RNTuple's columns are shared out among
+// the workers cluster by cluster.
 TEST_F(SkimThreads, OutputIsByteIdenticalAtEveryThreadCount)
 {
     FileOptions opt;
     opt.cluster = kCluster;
     opt.compression = 209;
     write_event_file(input(), EventGenerator(17).events(2400), opt);
-    const ThreadRun one = run_with_threads(dir, input(), 1);
-    ASSERT_EQ(one.result.exit_status, 0) << one.result.err;
-    ASSERT_TRUE(one.output_exists);
-    ASSERT_GT(one.result.out.size(), 30u * 3) << "too few selected events to tell anything";
-    for (int threads : {2, 4}) {
-        const ThreadRun many = run_with_threads(dir, input(), threads);
-        SCOPED_TRACE(std::to_string(threads) + " threads");
-        EXPECT_EQ(many.result.exit_status, 0) << many.result.err;
-        EXPECT_EQ(many.result.out, one.result.out);
-        EXPECT_TRUE(many.output == one.output) << "output.root differs from the one-thread run";
+    const std::string ntuple = dir.file("ntuple.root");
+    convert::tree_to_ntuple(input(), ntuple, "Events");
+    for (const std::string& in : {input(), ntuple}) {
+        SCOPED_TRACE(in);
+        const ThreadRun one = run_with_threads(dir, in, 1);
+        ASSERT_EQ(one.result.exit_status, 0) << one.result.err;
+        ASSERT_TRUE(one.output_exists);
+        ASSERT_GT(one.result.out.size(), 30u * 3) << "too few selected events to tell anything";
+        for (int threads : {2, 4}) {
+            const ThreadRun many = run_with_threads(dir, in, threads);
+            SCOPED_TRACE(std::to_string(threads) + " threads");
+            EXPECT_EQ(many.result.exit_status, 0) << many.result.err;
+            EXPECT_EQ(many.result.out, one.result.out);
+            EXPECT_TRUE(many.output == one.output) << "output.root differs from the one-thread run";
+        }
     }
 }
 
@@ -154,15 +180,37 @@ TEST_F(SkimThreads, ADamagedBasketASelectedEventNeedsFailsTheSameWayAtEveryThrea
     EXPECT_NE(one.result.err.find("entry 485)"), std::string::npos) << one.result.err;
     EXPECT_EQ(std::count(one.result.err.begin(), one.result.err.end(), '\n'), 1) << one.result.err;
     EXPECT_FALSE(one.output_exists);
-    for (int threads : {2, 4}) {
-        const ThreadRun run = run_with_threads(dir, input(), threads);
-        SCOPED_TRACE(std::to_string(threads) + " threads");
-        EXPECT_EQ(run.result.signal, 0);
-        EXPECT_EQ(run.result.exit_status, 1);
-        EXPECT_EQ(run.result.err, one.result.err);
-        EXPECT_EQ(run.result.out, one.result.out);
-        EXPECT_FALSE(run.output_exists);
+    expect_the_same_failure_with_more_threads(dir, input(), one);
+}
+
+// An RNTuple cluster's columns go to whichever worker is free, the largest first. With a
+// page of HLT_IsoMu24 (small, early in field order) and one of Jet_btagDeepFlavB (larger,
+// later) damaged, every thread count fails on HLT_IsoMu24, with the same message.
+TEST_F(SkimThreads, TwoDamagedPagesFailOnTheFirstFieldAtEveryThreadCount)
+{
+    write_event_file(input(), events_passing_every(3 * kCluster, 97, 1), FileOptions{});
+    const std::string ntuple = dir.file("ntuple.root");
+    convert::tree_to_ntuple(input(), ntuple, "Events");
+    std::vector<rootio::ntuple::Locator> pages;
+    {
+        const auto file = rootio::RootFile::open(ntuple);
+        const auto reader = rootio::ntuple::NtupleReader::open(*file, "Events");
+        const rootio::ntuple::Descriptor& d = reader->descriptor();
+        for (const char* name : {"HLT_IsoMu24", "Jet_btagDeepFlavB"})
+            for (const rootio::ntuple::ColumnDescriptor& c : d.columns)
+                if (d.fields[c.field].name == name) pages.push_back(d.clusters.at(0).columns.at(c.id).pages.at(0).locator);
     }
+    ASSERT_EQ(pages.size(), 2u);
+    std::string bytes = read_bytes(ntuple);
+    for (const rootio::ntuple::Locator& page : pages) bytes[page.offset + page.size / 2] ^= 0x5a;
+    write_bytes(ntuple, bytes);
+
+    const ThreadRun one = run_with_threads(dir, ntuple, 1);
+    EXPECT_EQ(one.result.exit_status, 1);
+    EXPECT_NE(one.result.err.find("HLT_IsoMu24"), std::string::npos) << one.result.err;
+    EXPECT_NE(one.result.err.find("checksum"), std::string::npos) << one.result.err;
+    EXPECT_FALSE(one.output_exists);
+    expect_the_same_failure_with_more_threads(dir, ntuple, one);
 }
 
 }  // namespace

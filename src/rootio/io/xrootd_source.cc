@@ -7,6 +7,7 @@
 #include <XrdCl/XrdClLog.hh>
 #include <XrdCl/XrdClURL.hh>
 #include <XrdCl/XrdClXRootDResponses.hh>
+#include <atomic>
 #include <cstdlib>
 #include <mutex>
 
@@ -102,11 +103,23 @@ XRootDSource::~XRootDSource()
 
 namespace {
 
+// The pieces a batch asked for twice, filled by whichever request is answered last.
+struct RepeatedPieces {
+    explicit RepeatedPieces(VectorReadPlan& plan)
+        : copies(std::move(plan.copies)), unanswered(static_cast<int>(plan.requests.size()))
+    {
+    }
+    std::vector<PieceCopy> copies;
+    std::atomic<int> unanswered;
+};
+
 // The answer to one request of a submitted batch, from the client's own threads.
 class AnswerHandler final : public XrdCl::ResponseHandler {
 public:
-    AnswerHandler(PendingRead& pending, std::string name, std::string context, uint64_t wanted, bool vector)
-        : pending_(pending), name_(std::move(name)), context_(std::move(context)), wanted_(wanted), vector_(vector)
+    AnswerHandler(PendingRead& pending, std::shared_ptr<RepeatedPieces> repeated, std::string name,
+                  std::string context, uint64_t wanted, bool vector)
+        : pending_(pending), repeated_(std::move(repeated)), name_(std::move(name)), context_(std::move(context)),
+          wanted_(wanted), vector_(vector)
     {
     }
 
@@ -139,6 +152,9 @@ public:
         } catch (...) {
             error = std::current_exception();
         }
+        // Before this request counts as done, so that the batch arrives complete.
+        if (repeated_ && repeated_->unanswered.fetch_sub(1, std::memory_order_acq_rel) == 1)
+            copy_repeated_pieces(repeated_->copies);
         PendingRead& pending = pending_;
         delete this;
         pending.part_done(std::move(error));
@@ -146,6 +162,7 @@ public:
 
 private:
     PendingRead& pending_;
+    std::shared_ptr<RepeatedPieces> repeated_;  // null when the batch repeats no piece
     std::string name_;
     std::string context_;
     uint64_t wanted_;
@@ -157,14 +174,17 @@ private:
 std::unique_ptr<PendingRead> XRootDSource::submit_ranges(std::span<const ByteRange> ranges,
                                                          std::string_view context) const
 {
-    const std::vector<std::vector<ReadPiece>> requests = plan_vector_reads(ranges, kReadvLimits);
+    VectorReadPlan plan = plan_vector_reads(ranges, kReadvLimits);
+    const std::vector<std::vector<ReadPiece>>& requests = plan.requests;
     auto pending = std::make_unique<PendingRead>(*this, static_cast<int>(requests.size()));
+    const auto repeated = plan.copies.empty() ? nullptr : std::make_shared<RepeatedPieces>(plan);
     for (const std::vector<ReadPiece>& request : requests) {
         uint64_t wanted = 0;
         for (const ReadPiece& piece : request) wanted += piece.length;
         // Handed to the client, which calls it once; it deletes itself then.
         AnswerHandler* handler =
-            std::make_unique<AnswerHandler>(*pending, name(), std::string(context), wanted, request.size() > 1)
+            std::make_unique<AnswerHandler>(*pending, repeated, name(), std::string(context), wanted,
+                                            request.size() > 1)
                 .release();
         XrdCl::XRootDStatus sent;
         if (request.size() == 1) {
@@ -183,7 +203,8 @@ std::unique_ptr<PendingRead> XRootDSource::submit_ranges(std::span<const ByteRan
 
 void XRootDSource::read_ranges(std::span<const ByteRange> ranges, std::string_view context) const
 {
-    for (const std::vector<ReadPiece>& request : plan_vector_reads(ranges, kReadvLimits)) {
+    const VectorReadPlan plan = plan_vector_reads(ranges, kReadvLimits);
+    for (const std::vector<ReadPiece>& request : plan.requests) {
         uint64_t wanted = 0;
         uint64_t got = 0;
         XrdCl::XRootDStatus status;
@@ -208,6 +229,7 @@ void XRootDSource::read_ranges(std::span<const ByteRange> ranges, std::string_vi
         if (!status.IsOK()) fail(name(), context, "read failed: " + what_happened(status));
         if (got != wanted) fail(name(), context, "file shrank while reading");
     }
+    copy_repeated_pieces(plan.copies);
 }
 
 }  // namespace rootio

@@ -58,16 +58,18 @@ void add_chunk_reads(std::span<uint8_t> payload, uint64_t max_key_size, int64_t 
 }
 
 void read_blob(const RootFile& file, uint64_t seek, std::span<uint8_t> out, uint64_t max_key_size,
-               std::string_view context, std::string_view what)
+               std::string_view object)
 {
     const uint64_t first = first_chunk_bytes(out.size(), max_key_size);
     const uint64_t size = static_cast<uint64_t>(file.size());
     if (seek > size || first > size - seek)
-        fail(context, what, "lies outside the file (" + std::to_string(out.size()) + " bytes at " + std::to_string(seek) + ")");
-    file.read_at(static_cast<int64_t>(seek), out.first(static_cast<size_t>(first)), context);
+        fail(file.path(), object,
+             "lies outside the file (" + std::to_string(out.size()) + " bytes at " + std::to_string(seek) + ")");
+    // The source names the file itself.
+    file.read_at(static_cast<int64_t>(seek), out.first(static_cast<size_t>(first)), object);
     std::vector<ByteRange> rest;
-    add_chunk_reads(out, max_key_size, file.size(), context, what, rest);
-    if (!rest.empty()) file.source().read(rest, context);
+    add_chunk_reads(out, max_key_size, file.size(), file.path(), object, rest);
+    if (!rest.empty()) file.source().read(rest, object);
 }
 
 int64_t write_chunked_blob(FileWriter& file, std::span<const uint8_t> data, std::span<const uint8_t> trailer,

@@ -37,8 +37,9 @@ void add_chunk_reads(std::span<uint8_t> payload, uint64_t max_key_size, int64_t 
                      std::string_view what, std::vector<ByteRange>& ranges);
 
 // Reads the payload of `out.size()` bytes whose locator points at `seek`, all its records.
+// Errors name the file and `object` ("RNTuple NAME: header").
 void read_blob(const RootFile& file, uint64_t seek, std::span<uint8_t> out, uint64_t max_key_size,
-               std::string_view context, std::string_view what);
+               std::string_view object);
 
 // Writes `data` then `trailer` as one payload (split into records past `max_key_size`) and
 // returns the offset of its first byte, what the locator points at.

@@ -3,6 +3,7 @@
 #include <oneapi/tbb/task_group.h>
 
 #include <algorithm>
+#include <atomic>
 
 #include "rootio/format/error.h"
 #include "rootio/parallel/task_handoff.h"
@@ -37,8 +38,15 @@ void ClusterCache::load(size_t cluster, std::span<const uint32_t> columns)
     if (workers <= 1) {
         for (size_t i = 0; i < wanted.size(); ++i) reader_.decode_column(pages, wanted[i], *decompressors_[0], scratch_[0], data[i]);
     } else {
-        // One chunk of columns per worker, each with its own codec state; the first error
-        // (in column order) is the one reported, whatever the thread timing.
+        // The workers take the columns one at a time, the largest first, so that they finish
+        // together; each has its own codec state. The first error in column order is the one
+        // reported, whatever the thread timing.
+        std::vector<uint64_t> stored(wanted.size(), 0);
+        for (const RawPage& p : pages.pages) stored[static_cast<size_t>(slot_of_[p.column]) - held_] += p.size;
+        order_.resize(wanted.size());
+        for (size_t i = 0; i < order_.size(); ++i) order_[i] = i;
+        std::stable_sort(order_.begin(), order_.end(), [&](size_t a, size_t b) { return stored[a] > stored[b]; });
+        std::atomic<size_t> next{0};
         std::vector<std::exception_ptr> errors(wanted.size());
         // A task group rather than parallel_for: its hand-over is the one the thread
         // sanitizer build is told about (task_handoff.h).
@@ -48,7 +56,8 @@ void ClusterCache::load(size_t cluster, std::span<const uint32_t> columns)
             for (size_t w = 0; w < workers; ++w)
                 group.run([&, w] {
                     task_handoff_acquire();
-                    for (size_t i = w; i < wanted.size(); i += workers) {
+                    for (size_t k; (k = next.fetch_add(1, std::memory_order_relaxed)) < order_.size();) {
+                        const size_t i = order_[k];
                         try {
                             reader_.decode_column(pages, wanted[i], *decompressors_[w], scratch_[w], data[i]);
                         } catch (...) {

@@ -40,6 +40,7 @@ private:
     std::vector<std::unique_ptr<Decompressor>> decompressors_;
     std::vector<ByteBuffer> scratch_;
     std::vector<uint32_t> wanted_;
+    std::vector<size_t> order_;  // the columns being decoded, largest first
 };
 
 // The column of representation `rep`'s column `k` of a field that is active in `cluster`:

@@ -69,17 +69,9 @@ std::string column_difference(const Descriptor& a, const Descriptor& b, uint32_t
     return {};
 }
 
-struct Input {
-    std::unique_ptr<RootFile> file;
-    std::unique_ptr<NtupleReader> reader;
-};
-
-Input open_input(const std::string& path, std::string_view name)
+// Refuses an RNTuple this merge cannot copy page for page.
+void check_mergeable(const NtupleReader& r)
 {
-    Input in;
-    in.file = RootFile::open(path);
-    in.reader = NtupleReader::open(*in.file, name);
-    const NtupleReader& r = *in.reader;
     if (r.descriptor().fields.size() != r.header_fields() ||
         r.descriptor().columns.size() != r.header_columns())
         fail(r.context(), "", "fields added in the footer's schema extension are not merged");
@@ -88,7 +80,25 @@ Input open_input(const std::string& path, std::string_view name)
             if (c.columns[col].suppressed)
                 fail(r.context(), field_name(r.descriptor(), r.descriptor().columns[col].field),
                      "suppressed column ranges are not merged");
-    return in;
+}
+
+std::unique_ptr<NtupleReader> open_mergeable(const RootFile& file, std::string_view name)
+{
+    std::unique_ptr<NtupleReader> r = NtupleReader::open(file, name);
+    check_mergeable(*r);
+    return r;
+}
+
+// Roughly the memory a reader's descriptor takes, for the budget of readers kept from the
+// check to the copy.
+int64_t approximate_size(const Descriptor& d)
+{
+    int64_t bytes = static_cast<int64_t>((d.fields.size() + d.columns.size()) * 256);
+    for (const ClusterDescriptor& c : d.clusters) {
+        bytes += static_cast<int64_t>(c.columns.size() * sizeof(ColumnRange));
+        for (const ColumnRange& r : c.columns) bytes += static_cast<int64_t>(r.pages.size() * sizeof(PageDescriptor));
+    }
+    return bytes;
 }
 
 // The merged page list, one record per cluster of every input, and the running element
@@ -204,39 +214,53 @@ std::string first_structure_difference(const Descriptor& a, const Descriptor& b)
 NtupleMergeCounts merge_ntuples(const std::string& output, std::span<const std::string> inputs,
                                 std::string_view name)
 {
-    if (inputs.empty()) fail(output, "", "no input files to merge");
+    MergeInputs opened(inputs);
+    return merge_ntuples(output, opened, name);
+}
+
+NtupleMergeCounts merge_ntuples(const std::string& output, MergeInputs& inputs, std::string_view name,
+                                int64_t kept_readers_bytes)
+{
+    if (inputs.size() == 0) fail(output, "", "no input files to merge");
     struct stat out_sb {};
     const bool output_exists = ::stat(output.c_str(), &out_sb) == 0;
 
-    // First pass: every input readable and of the first one's structure.
-    Input first = open_input(inputs[0], name);
+    // First pass: every input readable and of the first one's structure. The readers are
+    // kept for the copy, with their files, up to a memory budget; past it they are read
+    // again (and checked again).
+    std::vector<std::unique_ptr<NtupleReader>> readers(inputs.size());
+    int64_t kept_bytes = 0;
     for (size_t i = 0; i < inputs.size(); ++i) {
         struct stat sb {};
-        if (output_exists && ::stat(inputs[i].c_str(), &sb) == 0 && sb.st_dev == out_sb.st_dev &&
+        if (output_exists && ::stat(inputs.path(i).c_str(), &sb) == 0 && sb.st_dev == out_sb.st_dev &&
             sb.st_ino == out_sb.st_ino)
-            fail(inputs[i], "", "is also the output");
-        if (i == 0) continue;
-        const Input in = open_input(inputs[i], name);
-        if (const std::string d =
-                first_structure_difference(first.reader->descriptor(), in.reader->descriptor());
-            !d.empty())
-            fail(in.reader->context(), "", d + " (" + printable(inputs[0]) + ")");
+            fail(inputs.path(i), "", "is also the output");
+        std::unique_ptr<NtupleReader> in = open_mergeable(inputs.for_check(i), name);
+        if (i > 0)
+            if (const std::string d = first_structure_difference(readers[0]->descriptor(), in->descriptor());
+                !d.empty())
+                fail(in->context(), "", d + " (" + printable(inputs.path(0)) + ")");
+        kept_bytes += approximate_size(in->descriptor());
+        if (i == 0 || (inputs.kept(i) && kept_bytes <= kept_readers_bytes)) readers[i] = std::move(in);
     }
+    // The first input's file, for its header and settings; its pages are copied from it too.
+    const std::unique_ptr<RootFile> first_file = inputs.for_copy(0);
+    const NtupleReader& first = *readers[0];
 
-    const Anchor& anchor = first.reader->anchor();
-    FileWriter out(output, first.file->compression());
-    Compressor compressor(first.file->compression());
+    const Anchor& anchor = first.anchor();
+    FileWriter out(output, first_file->compression());
+    Compressor compressor(first_file->compression());
 
     // The header as stored: the schema is the same for every input.
     ByteBuffer header(static_cast<size_t>(anchor.nbytes_header));
-    read_blob(*first.file, anchor.seek_header, header, anchor.max_key_size, first.reader->context() + ": header", "");
+    read_blob(*first_file, anchor.seek_header, header, anchor.max_key_size, first.source_context() + ": header");
     const int64_t header_offset =
         write_chunked_blob(out, header, {}, static_cast<int64_t>(anchor.len_header), kMaxKeySize);
     const EnvelopeLocation header_at{static_cast<uint64_t>(header_offset), anchor.nbytes_header,
                                      anchor.len_header};
 
-    const Descriptor schema = first.reader->descriptor();
-    const uint64_t header_checksum = first.reader->header_checksum();
+    const Descriptor schema = first.descriptor();
+    const uint64_t header_checksum = first.header_checksum();
     std::vector<uint8_t> envelope, zipped;
     PageListWriter pages(envelope, header_checksum, schema.columns.size());
     NtupleMergeCounts counts;
@@ -245,14 +269,18 @@ NtupleMergeCounts merge_ntuples(const std::string& output, std::span<const std::
     ClusterPages fetched;
     std::vector<uint64_t> offsets;
     for (size_t i = 0; i < inputs.size(); ++i) {
-        const Input in = i == 0 ? std::move(first) : open_input(inputs[i], name);
-        const Descriptor& d = in.reader->descriptor();
-        // Read again: the file may have changed since the check.
-        if (const std::string diff = first_structure_difference(schema, d); !diff.empty())
-            fail(in.reader->context(), "", diff + " (" + printable(inputs[0]) + ")");
+        const std::unique_ptr<RootFile> file = i == 0 ? nullptr : inputs.for_copy(i);
+        if (!readers[i]) {
+            // Read again: the file may have changed since the check.
+            readers[i] = open_mergeable(*file, name);
+            if (const std::string diff = first_structure_difference(schema, readers[i]->descriptor()); !diff.empty())
+                fail(readers[i]->context(), "", diff + " (" + printable(inputs.path(0)) + ")");
+        }
+        const NtupleReader& in = *readers[i];
+        const Descriptor& d = in.descriptor();
         offsets.clear();
         for (size_t c = 0; c < d.clusters.size(); ++c) {
-            in.reader->fetch_pages(c, all_columns, fetched);
+            in.fetch_pages(c, all_columns, fetched);
             for (const RawPage& p : fetched.pages) {
                 const size_t stored = p.size + (p.has_checksum ? kPageChecksumSize : 0);
                 const std::span<const uint8_t> bytes(fetched.bytes.data() + p.offset, stored);
@@ -264,6 +292,7 @@ NtupleMergeCounts merge_ntuples(const std::string& output, std::span<const std::
             }
         }
         pages.add_input(d, offsets);
+        if (i > 0) readers[i].reset();  // before its file
     }
     pages.serialize();
     const EnvelopeLocation page_list = write_envelope(out, compressor, envelope, zipped);

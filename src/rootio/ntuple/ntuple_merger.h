@@ -10,6 +10,7 @@
 #include <string>
 #include <string_view>
 
+#include "rootio/file/merge_inputs.h"
 #include "rootio/ntuple/descriptor.h"
 
 namespace rootio::ntuple {
@@ -28,7 +29,11 @@ std::string first_structure_difference(const Descriptor& first, const Descriptor
 // Every input is opened and checked before `output` is created (compressed with the first
 // input's setting), so a missing, corrupt or mismatched input leaves nothing behind; a fault
 // while copying removes the output. Throws RootError naming the file and the first
-// difference. Inputs whose schema was extended in the footer are refused.
+// difference. Inputs whose schema was extended in the footer are refused. The readers of
+// the check are held for the copy up to `kept_readers_bytes` (roughly), and read again
+// past it; so are the files, as MergeInputs keeps them.
+NtupleMergeCounts merge_ntuples(const std::string& output, MergeInputs& inputs, std::string_view name,
+                                int64_t kept_readers_bytes = int64_t{256} << 20);
 NtupleMergeCounts merge_ntuples(const std::string& output, std::span<const std::string> inputs,
                                 std::string_view name);
 

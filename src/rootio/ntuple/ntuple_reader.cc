@@ -49,7 +49,7 @@ ByteBuffer NtupleReader::read_envelope(uint64_t seek, uint64_t nbytes, uint64_t 
     if (nbytes > static_cast<uint64_t>(file_.size()))
         fail(ctx, "", "lies outside the file (" + std::to_string(nbytes) + " bytes at " + std::to_string(seek) + ")");
     ByteBuffer stored(static_cast<size_t>(nbytes));
-    read_blob(file_, seek, stored, anchor_.max_key_size, ctx, "");
+    read_blob(file_, seek, stored, anchor_.max_key_size, source_context_ + ": " + what);
     if (nbytes == length) return stored;
     if (length > (uint64_t{1} << 40)) fail(ctx, "", "claims " + std::to_string(length) + " bytes uncompressed");
     ByteBuffer out;
@@ -62,7 +62,7 @@ std::unique_ptr<NtupleReader> NtupleReader::open(const RootFile& file, std::stri
 {
     const auto key = file.find_path(path);
     if (!key) fail(file.path(), "", "no key named '" + std::string(path) + "'");
-    std::unique_ptr<NtupleReader> r(new NtupleReader(file, file.path() + ": RNTuple " + std::string(path)));
+    std::unique_ptr<NtupleReader> r(new NtupleReader(file, path));
     if (key->class_name != kAnchorClassName)
         fail(file.path(), "", "'" + std::string(path) + "' is a " + key->class_name + ", not an RNTuple");
     const std::vector<uint8_t> object = file.read_object(*key);
@@ -100,7 +100,6 @@ void NtupleReader::fetch_pages(size_t cluster, std::span<const uint32_t> columns
     out.pages.clear();
     const ClusterDescriptor& c = d_.clusters.at(cluster);
     const uint64_t file_size = static_cast<uint64_t>(file_.size());
-    uint64_t total = 0;
     for (uint32_t col : columns) {
         const ColumnRange& range = c.columns.at(col);
         for (uint32_t p = 0; p < range.pages.size(); ++p) {
@@ -112,35 +111,62 @@ void NtupleReader::fetch_pages(size_t cluster, std::span<const uint32_t> columns
                      "page " + std::to_string(p) + " of cluster " + std::to_string(cluster) +
                          " lies outside the file (" + std::to_string(size) + " bytes at " +
                          std::to_string(page.locator.offset) + ")");
-            total += size;
-            if (total > file_size)
-                fail(context_, "field " + d_.field_path(d_.columns[col].field),
-                     "the pages of cluster " + std::to_string(cluster) + " claim more bytes than the file holds");
-            out.pages.push_back(RawPage{col, p, page.elements, static_cast<size_t>(total - size),
-                                        static_cast<size_t>(page.locator.size), page.has_checksum});
+            out.pages.push_back(RawPage{col, p, page.elements, 0, static_cast<size_t>(page.locator.size),
+                                        page.has_checksum});
         }
     }
-    out.bytes.resize(static_cast<size_t>(total));
-    std::vector<ByteRange> ranges;
-    ranges.reserve(out.pages.size());
-    for (const RawPage& p : out.pages) {
-        const PageDescriptor& page = c.columns[p.column].pages[p.page];
-        const size_t size = p.size + (p.has_checksum ? kPageChecksumSize : 0);
-        const size_t first = static_cast<size_t>(first_chunk_bytes(size, anchor_.max_key_size));
-        ranges.push_back(ByteRange{static_cast<int64_t>(page.locator.offset), {out.bytes.data() + p.offset, first}});
+    // A writer merging identical pages stores one and points several pages at it: each
+    // stored page is read once (a vector read must not ask for one piece twice) and the
+    // pages pointing at it share its bytes. Reads go in file order.
+    const auto locator = [&](const RawPage& p) { return c.columns[p.column].pages[p.page].locator.offset; };
+    const auto stored = [](const RawPage& p) { return p.size + (p.has_checksum ? kPageChecksumSize : 0); };
+    std::vector<uint32_t>& distinct = out.distinct_pages;
+    distinct.resize(out.pages.size());
+    for (uint32_t i = 0; i < distinct.size(); ++i) distinct[i] = i;
+    std::sort(distinct.begin(), distinct.end(), [&](uint32_t a, uint32_t b) {
+        const RawPage &p = out.pages[a], &q = out.pages[b];
+        return std::pair(locator(p), stored(p)) < std::pair(locator(q), stored(q));
+    });
+    uint64_t total = 0;
+    size_t kept = 0;  // distinct[0, kept): the first page of each stored one
+    for (size_t j = 0; j < distinct.size(); ++j) {
+        RawPage& p = out.pages[distinct[j]];
+        if (kept > 0) {
+            const RawPage& first = out.pages[distinct[kept - 1]];
+            if (locator(first) == locator(p) && stored(first) == stored(p)) {
+                p.offset = first.offset;
+                continue;
+            }
+        }
+        total += stored(p);
+        if (total > file_size)
+            fail(context_, "field " + d_.field_path(d_.columns[p.column].field),
+                 "the pages of cluster " + std::to_string(cluster) + " claim more bytes than the file holds");
+        p.offset = static_cast<size_t>(total - stored(p));
+        distinct[kept++] = distinct[j];
     }
-    file_.source().read(ranges, context_);
+    distinct.resize(kept);
+    out.bytes.resize(static_cast<size_t>(total));
+    std::vector<ByteRange>& ranges = out.ranges;
+    ranges.clear();
+    for (uint32_t i : distinct) {
+        const RawPage& p = out.pages[i];
+        const size_t first = static_cast<size_t>(first_chunk_bytes(stored(p), anchor_.max_key_size));
+        ranges.push_back(ByteRange{static_cast<int64_t>(locator(p)), {out.bytes.data() + p.offset, first}});
+    }
+    file_.source().read(ranges, source_context_);
     // Pages stored in several records (past the maximum key size): their other records.
     ranges.clear();
-    for (const RawPage& p : out.pages) {
-        const size_t size = p.size + (p.has_checksum ? kPageChecksumSize : 0);
+    for (uint32_t i : distinct) {
+        const RawPage& p = out.pages[i];
+        const size_t size = stored(p);
         if (first_chunk_bytes(size, anchor_.max_key_size) == size) continue;
         add_chunk_reads({out.bytes.data() + p.offset, size}, anchor_.max_key_size, file_.size(), context_,
                         "field " + d_.field_path(d_.columns[p.column].field) + ": page " + std::to_string(p.page) +
                             " of cluster " + std::to_string(cluster),
                         ranges);
     }
-    if (!ranges.empty()) file_.source().read(ranges, context_);
+    if (!ranges.empty()) file_.source().read(ranges, source_context_);
 }
 
 void NtupleReader::decode_column(const ClusterPages& pages, uint32_t column, Decompressor& decompressor,
@@ -152,21 +178,25 @@ void NtupleReader::decode_column(const ClusterPages& pages, uint32_t column, Dec
     out.elements = 0;
     for (const RawPage& p : pages.pages) {
         if (p.column != column) continue;
+        // Messages are made only for a fault: a cluster has thousands of pages.
+        auto object = [&] { return "field " + d_.field_path(col.field); };
         auto where = [&] {
             return "page " + std::to_string(p.page) + " of cluster " + std::to_string(pages.cluster);
         };
-        const std::string object = "field " + d_.field_path(col.field);
         std::span<const uint8_t> stored = pages.stored(p);
         if (p.has_checksum) {
             const uint64_t want = load_le<uint64_t>(pages.bytes.data() + p.offset + p.size);
             if (XXH3_64bits(stored.data(), stored.size()) != want)
-                fail(context_, object, where() + ": page checksum mismatch (damaged)");
+                fail(context_, object(), where() + ": page checksum mismatch (damaged)");
         }
         const uint64_t packed = packed_page_size(col, p.elements);
         std::span<const uint8_t> data = stored;
         if (packed != stored.size()) {
-            const std::string ctx = context_ + ": " + object + ": " + where();
-            decompress_object(decompressor, stored, static_cast<int64_t>(packed), unpacked, ctx);
+            try {
+                decompress_object(decompressor, stored, static_cast<int64_t>(packed), unpacked, {});
+            } catch (const RootError& e) {
+                fail(context_, object(), where() + e.what());  // e.what() starts ": "
+            }
             data = std::span<const uint8_t>(unpacked).first(static_cast<size_t>(packed));
         }
         const size_t at = static_cast<size_t>(out.elements) * width;

@@ -40,6 +40,9 @@ struct ClusterPages {
     size_t cluster = 0;
     ByteBuffer bytes;            // the pages' stored bytes (and checksums), back to back
     std::vector<RawPage> pages;  // column by column, page order within each
+    // fetch_pages' scratch, kept for its storage.
+    std::vector<uint32_t> distinct_pages;  // one per stored page, in file order
+    std::vector<ByteRange> ranges;
     std::span<const uint8_t> stored(const RawPage& p) const { return {bytes.data() + p.offset, p.size}; }
 };
 
@@ -72,6 +75,8 @@ public:
     size_t header_columns() const { return header_columns_; }
     // "FILE: RNTuple NAME", the start of every message about it.
     const std::string& context() const { return context_; }
+    // "RNTuple NAME": what reads of its bytes are named (the byte source names the file).
+    const std::string& source_context() const { return source_context_; }
 
     // The pages of `columns` in `cluster`, read in one request into `out` (whose storage is
     // reused). Checks every locator lies inside the file, and that the cluster's pages
@@ -84,10 +89,14 @@ public:
                        ColumnData& out) const;
 
 private:
-    NtupleReader(const RootFile& file, std::string context) : file_(file), context_(std::move(context)) {}
+    NtupleReader(const RootFile& file, std::string_view path)
+        : file_(file), source_context_("RNTuple " + std::string(path)), context_(file.path() + ": " + source_context_)
+    {
+    }
     ByteBuffer read_envelope(uint64_t seek, uint64_t nbytes, uint64_t length, const char* what) const;
 
     const RootFile& file_;
+    std::string source_context_;  // "RNTuple NAME": the byte source names the file itself
     std::string context_;
     Anchor anchor_;
     Descriptor d_;

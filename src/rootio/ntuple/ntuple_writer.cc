@@ -4,6 +4,7 @@
 #include <cstring>
 
 #include "rootio/codec/compression.h"
+#include "rootio/format/bytes.h"
 #include "rootio/format/error.h"
 #include "rootio/format/printable.h"
 #include "rootio/ntuple/column_encoding.h"
@@ -15,6 +16,16 @@
 namespace rootio::ntuple {
 
 namespace {
+
+// Big-endian elements of sizeof(U) bytes as native ones.
+template <class U>
+void native_from_be(const uint8_t* in, uint64_t n, uint8_t* out)
+{
+    for (uint64_t i = 0; i < n; ++i) {
+        const U v = load_be<U>(in + i * sizeof(U));
+        std::memcpy(out + i * sizeof(U), &v, sizeof(U));
+    }
+}
 
 constexpr std::string_view kWriterName = "eventskim";
 
@@ -200,8 +211,11 @@ struct NTupleWriter::State {
             c.page.resize(at + n * size);
             uint8_t* dst = c.page.data() + at;
             if (big_endian && size > 1) {
-                for (uint64_t i = 0; i < n; ++i)
-                    for (size_t b = 0; b < size; ++b) dst[i * size + b] = data[i * size + size - 1 - b];
+                switch (size) {
+                case 2: native_from_be<uint16_t>(data, n, dst); break;
+                case 4: native_from_be<uint32_t>(data, n, dst); break;
+                default: native_from_be<uint64_t>(data, n, dst); break;
+                }
             } else {
                 std::memcpy(dst, data, n * size);
             }

@@ -9,15 +9,27 @@
 namespace rootio::ntuple {
 namespace {
 
-template <class U>
-void unsplit(const uint8_t* in, uint64_t n, U* out)
+// Byte k of every element lies in plane k; the value is built from them arithmetically,
+// so the loop is the same on any host and vectorizes. `Out` may be wider than the stored U.
+template <class U, class Out>
+void unsplit(const uint8_t* in, uint64_t n, Out* out)
 {
-    constexpr size_t w = sizeof(U);
     for (uint64_t i = 0; i < n; ++i) {
-        uint8_t b[w];
-        for (size_t k = 0; k < w; ++k) b[k] = in[k * n + i];
-        out[i] = load_le<U>(b);
+        U v = 0;
+        for (size_t k = 0; k < sizeof(U); ++k) v = static_cast<U>(v | static_cast<U>(in[k * n + i]) << (8 * k));
+        out[i] = v;
     }
+}
+
+// Bit i of the stream as byte i (0 or 1), a stored byte at a time.
+void unpack_bits(const uint8_t* in, uint64_t n, uint8_t* out)
+{
+    uint64_t i = 0;
+    for (; i + 8 <= n; i += 8) {
+        const uint8_t byte = in[i / 8];
+        for (unsigned k = 0; k < 8; ++k) out[i + k] = (byte >> k) & 1;
+    }
+    for (; i < n; ++i) out[i] = (in[i / 8] >> (i % 8)) & 1;
 }
 
 template <class U>
@@ -72,7 +84,7 @@ void integers(const ColumnTypeInfo& info, const uint8_t* in, uint64_t n, uint8_t
 {
     U* out = reinterpret_cast<U*>(out_bytes);
     if (info.split)
-        unsplit(in, n, out);
+        unsplit<U>(in, n, out);
     else
         copy_le(in, n, out);
     if (info.zigzag)
@@ -83,15 +95,7 @@ template <class U>
 void index_column(const ColumnTypeInfo& info, const uint8_t* in, uint64_t n, uint64_t* out)
 {
     if (info.split) {
-        if constexpr (sizeof(U) == 8) {
-            unsplit(in, n, out);
-        } else {
-            for (uint64_t i = 0; i < n; ++i) {
-                uint8_t b[4];
-                for (size_t k = 0; k < 4; ++k) b[k] = in[k * n + i];
-                out[i] = load_le<U>(b);
-            }
-        }
+        unsplit<U>(in, n, out);
     } else {
         for (uint64_t i = 0; i < n; ++i) out[i] = load_le<U>(in + i * sizeof(U));
     }
@@ -142,9 +146,7 @@ void decode_page(const ColumnDescriptor& column, std::span<const uint8_t> packed
     const uint8_t* in = packed.data();
     uint8_t* o = out.data();
     switch (column.type) {
-    case ColumnType::Bit:
-        for (uint64_t i = 0; i < n; ++i) o[i] = (in[i / 8] >> (i % 8)) & 1;
-        break;
+    case ColumnType::Bit: unpack_bits(in, n, o); break;
     case ColumnType::Byte:
     case ColumnType::Char:
     case ColumnType::Int8:

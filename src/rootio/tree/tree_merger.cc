@@ -8,6 +8,7 @@
 
 #include "rootio/format/error.h"
 #include "rootio/file/file_writer.h"
+#include "rootio/file/merge_inputs.h"
 #include "rootio/file/root_file.h"
 #include "rootio/tree/basket_record.h"
 #include "rootio/tree/tree_reader.h"
@@ -297,7 +298,14 @@ bool same_file(const struct stat& a, const struct stat& b)
 MergeCounts merge_trees(const std::string& output, std::span<const std::string> inputs,
                         std::string_view tree_name, int64_t kept_trees_bytes)
 {
-    if (inputs.empty()) fail(output, "", "no input files to merge");
+    MergeInputs opened(inputs);
+    return merge_trees(output, opened, tree_name, kept_trees_bytes);
+}
+
+MergeCounts merge_trees(const std::string& output, MergeInputs& inputs, std::string_view tree_name,
+                        int64_t kept_trees_bytes)
+{
+    if (inputs.size() == 0) fail(output, "", "no input files to merge");
     struct stat out_sb {};
     const bool output_exists = ::stat(output.c_str(), &out_sb) == 0;
 
@@ -308,13 +316,13 @@ MergeCounts merge_trees(const std::string& output, std::span<const std::string> 
     int64_t kept_bytes = 0;
     int compression = 0;
     for (size_t i = 0; i < inputs.size(); ++i) {
-        const auto file = RootFile::open(inputs[i]);
+        const RootFile& file = inputs.for_check(i);
         struct stat sb {};
-        if (output_exists && ::stat(inputs[i].c_str(), &sb) == 0 && same_file(sb, out_sb))
-            fail(inputs[i], "", "is also the output");
-        TreeInfo tree = read_tree(*file, tree_name);
-        if (i == 0) compression = file->compression();
-        check_same_structure(i == 0 ? tree : kept.front(), inputs[0], tree, inputs[i]);
+        if (output_exists && ::stat(inputs.path(i).c_str(), &sb) == 0 && same_file(sb, out_sb))
+            fail(inputs.path(i), "", "is also the output");
+        TreeInfo tree = read_tree(file, tree_name);
+        if (i == 0) compression = file.compression();
+        check_same_structure(i == 0 ? tree : kept.front(), inputs.path(0), tree, inputs.path(i));
         kept_bytes += approximate_size(tree);
         if (i == 0 || kept_bytes <= kept_trees_bytes) kept.push_back(std::move(tree));
     }
@@ -322,14 +330,16 @@ MergeCounts merge_trees(const std::string& output, std::span<const std::string> 
     FileWriter out(output, compression);
     MergedTree merged(out, kept.front());
     for (size_t i = 0; i < inputs.size(); ++i) {
-        const auto file = RootFile::open(inputs[i]);
-        if (i < kept.size()) {
+        // A file opened anew may have changed since the check: its tree is read again.
+        const bool reopened = !inputs.kept(i);
+        const std::unique_ptr<RootFile> file = inputs.for_copy(i);
+        if (i < kept.size() && !reopened) {
             merged.append(*file, kept[i]);
             if (i > 0) kept[i] = TreeInfo{};
             continue;
         }
         const TreeInfo tree = read_tree(*file, tree_name);
-        check_same_structure(kept.front(), inputs[0], tree, inputs[i]);
+        check_same_structure(kept.front(), inputs.path(0), tree, inputs.path(i));
         merged.append(*file, tree);
     }
     merged.write();

@@ -1,6 +1,6 @@
 // The RNTuple merge seen through the reader: every page of every part in the output with
-// its stored bytes unchanged, element offsets carried on across parts, and parts of
-// another structure refused naming the file and the first difference.
+// its stored bytes unchanged, element offsets carried on across parts, each part opened
+// once, and parts of another structure refused naming the file and the first difference.
 #include "rootio/ntuple/ntuple_merger.h"
 
 #include <gmock/gmock.h>
@@ -13,6 +13,7 @@
 
 #include "rootio/file/file_writer.h"
 #include "rootio/file/root_file.h"
+#include "rootio/io/byte_source.h"
 #include "rootio/ntuple/blob_chunks.h"
 #include "rootio/ntuple/cluster_cache.h"
 #include "rootio/ntuple/ntuple_reader.h"
@@ -88,7 +89,14 @@ TEST_F(NtupleMergerTest, CopiesEveryPageUnchangedAndCarriesElementOffsetsOn)
     write_part(path("b"), 101, 64 << 10, 100 << 20, 35, 60);
     write_part(path("c"), 404, 16, 64, 50, 95);
     const std::vector<std::string> parts = {path("a"), path("b"), path("c")};
-    const NtupleMergeCounts counts = merge_ntuples(path("out"), parts, "Events");
+    NtupleMergeCounts counts;
+    // Each part opened once, whether its reader is kept from the check to the copy or read again.
+    for (const int64_t kept_readers_bytes : {int64_t{0}, int64_t{256} << 20}) {
+        rootio::MergeInputs inputs(parts);
+        const uint64_t opened = rootio::read_totals().opened;
+        counts = merge_ntuples(path("out"), inputs, "Events", kept_readers_bytes);
+        EXPECT_EQ(rootio::read_totals().opened - opened, parts.size()) << kept_readers_bytes;
+    }
 
     const Opened merged(path("out"));
     const Descriptor& m = merged.reader->descriptor();

@@ -1,6 +1,7 @@
 // The reference RNTuples where jsroot cannot referee (tests/interop/read_rntuple.test.sh
 // compares the rest with jsroot): checked against what the writing code put in, as the
-// reference folder's README states it, and against the fields they are projected from.
+// reference folder's README states it, and against the fields they are projected from;
+// and how their pages are fetched.
 #include <gtest/gtest.h>
 
 #include <bit>
@@ -90,6 +91,33 @@ TEST(NtupleReference, EveryClusterGroupThroughTheBulkPath)
     const uint32_t fields[] = {o.field("one"), o.field("int_vector")};
     EntryReader r(*o.reader, fields);
     EXPECT_EQ(json(r, 0, 999) + json(r, 1, 999), "999[999,1000]");
+}
+
+// ROOT stores identical pages once and points every column holding one at it: a cluster's
+// fetch reads each stored page once (in one batch, its bytes counted once), the columns
+// sharing it decode from the same bytes.
+TEST(NtupleReference, APageStoredOnceForSeveralColumnsIsReadOnce)
+{
+    REQUIRE_TESTDATA(path, "rntuple/test_stl_containers_rntuple_v1-0-0-0.root");
+    const Opened o = open(path, "ntuple");
+    std::vector<uint32_t> columns(o.d().columns.size());
+    for (uint32_t c = 0; c < columns.size(); ++c) columns[c] = c;
+    std::map<uint64_t, uint64_t> stored;  // locator offset -> stored size
+    size_t listed = 0;
+    for (const ColumnRange& range : o.d().clusters.at(0).columns)
+        for (const PageDescriptor& p : range.pages) {
+            stored[p.locator.offset] = p.locator.size + (p.has_checksum ? 8 : 0);
+            ++listed;
+        }
+    ASSERT_LT(stored.size(), listed) << "the sample shares no page";
+    uint64_t distinct = 0;
+    for (const auto& [offset, size] : stored) distinct += size;
+    const rootio::ReadTotals before = rootio::read_totals();
+    ClusterPages pages;
+    o.reader->fetch_pages(0, columns, pages);
+    EXPECT_EQ(rootio::read_totals().blocking_reads - before.blocking_reads, 1u);
+    EXPECT_EQ(rootio::read_totals().bytes - before.bytes, distinct);
+    EXPECT_EQ(pages.bytes.size(), distinct);
 }
 
 // Every truncated and quantized float (jsroot decodes the 32-bit quantized ones wrongly):

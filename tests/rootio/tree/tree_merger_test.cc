@@ -1,6 +1,7 @@
 // merge_trees: entries in input order with every value unchanged, compressed baskets copied
-// byte for byte, baskets kept in a tree record written out, and every fault (structure
-// mismatch, corrupt or missing input, output among the inputs) named with no output left.
+// byte for byte, baskets kept in a tree record written out, each input opened once, and
+// every fault (structure mismatch, corrupt or missing input, output among the inputs)
+// named with no output left.
 #include "rootio/tree/tree_merger.h"
 
 #include <gmock/gmock.h>
@@ -11,6 +12,7 @@
 
 #include "rootio/handmade_file.h"
 #include "rootio/format/error.h"
+#include "rootio/io/byte_source.h"
 #include "rootio/tree/tree_writer.h"
 #include "testdata.h"
 #include "rootio/written_tree.h"
@@ -104,9 +106,11 @@ TEST(TreeMerger, EntriesInInputOrderWithBasketBytesCopiedUnchanged)
     write_standard(inputs[1], 0, 0);
     write_standard(inputs[2], 5000, 450, &expected);
     const std::string out = (dir / "merged.root").string();
-    // No tree held from the check to the copy: each is read again.
+    // No tree held from the check to the copy: each is read again, from the file opened once.
+    const uint64_t opened = rootio::read_totals().opened;
     const rootio::MergeCounts counts = merge_trees(out, inputs, "Events", 0);
     EXPECT_EQ(counts.entries, 1180);
+    EXPECT_EQ(rootio::read_totals().opened - opened, inputs.size()) << "each input opened once";
 
     const Reopened merged = reopen(out);
     EXPECT_EQ(merged.tree.entries, 1180);
