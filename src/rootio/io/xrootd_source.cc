@@ -7,9 +7,13 @@
 #include <XrdCl/XrdClLog.hh>
 #include <XrdCl/XrdClURL.hh>
 #include <XrdCl/XrdClXRootDResponses.hh>
+#include <algorithm>
 #include <atomic>
+#include <chrono>
+#include <condition_variable>
 #include <cstdlib>
 #include <mutex>
+#include <vector>
 
 #include "rootio/format/error.h"
 #include "rootio/io/vector_read_plan.h"
@@ -94,11 +98,82 @@ XRootDSource::XRootDSource(std::string url, std::unique_ptr<XrdCl::File> file, i
 {
 }
 
+namespace {
+
+// Closes sent without waiting for their answers, so that a program reading many files does
+// not stop for a round trip at each. A closed file is destroyed at the next close, not on
+// the client's thread that answered; at exit the program waits for the closes still on
+// their way, each bounded by its time-out. Nothing is done about a failed close of a file
+// only read.
+class Closer {
+public:
+    ~Closer()
+    {
+        std::unique_lock lock(state_->mutex);
+        state_->answered.wait_for(lock, std::chrono::seconds(kCloseTimeoutSeconds + 5),
+                                  [&] { return state_->closing.empty(); });
+    }
+
+    void close(std::unique_ptr<XrdCl::File> file)
+    {
+        XrdCl::File* closing = file.get();
+        std::vector<std::unique_ptr<XrdCl::File>> closed;
+        {
+            const std::lock_guard lock(state_->mutex);
+            closed.swap(state_->closed);
+            state_->closing.push_back(std::move(file));
+        }
+        auto handler = std::make_unique<Handler>(state_, closing);
+        if (closing->Close(handler.get(), kCloseTimeoutSeconds).IsOK()) handler.release();  // the client calls it once
+        else state_->answer(closing);
+    }
+
+private:
+    struct State {
+        std::mutex mutex;
+        std::condition_variable answered;
+        std::vector<std::unique_ptr<XrdCl::File>> closing;
+        std::vector<std::unique_ptr<XrdCl::File>> closed;
+
+        void answer(XrdCl::File* file)
+        {
+            const std::lock_guard lock(mutex);
+            const auto it = std::find_if(closing.begin(), closing.end(), [&](const auto& f) { return f.get() == file; });
+            closed.push_back(std::move(*it));
+            closing.erase(it);
+            answered.notify_all();
+        }
+    };
+    class Handler final : public XrdCl::ResponseHandler {
+    public:
+        Handler(std::shared_ptr<State> state, XrdCl::File* file) : state_(std::move(state)), file_(file) {}
+        void HandleResponse(XrdCl::XRootDStatus* status, XrdCl::AnyObject* response) override
+        {
+            const std::unique_ptr<XrdCl::XRootDStatus> owned_status(status);
+            const std::unique_ptr<XrdCl::AnyObject> owned_response(response);
+            const std::unique_ptr<Handler> self(this);
+            state_->answer(file_);
+        }
+
+    private:
+        std::shared_ptr<State> state_;  // outlives the closer when an answer comes after exit began
+        XrdCl::File* file_;
+    };
+
+    std::shared_ptr<State> state_ = std::make_shared<State>();
+};
+
+Closer& closer()
+{
+    static Closer c;
+    return c;
+}
+
+}  // namespace
+
 XRootDSource::~XRootDSource()
 {
-    if (!file_->IsOpen()) return;
-    // Nothing to do about a failed close of a file only read.
-    [[maybe_unused]] const XrdCl::XRootDStatus closed = file_->Close(kCloseTimeoutSeconds);
+    if (file_->IsOpen()) closer().close(std::move(file_));
 }
 
 namespace {
