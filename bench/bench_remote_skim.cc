@@ -32,6 +32,7 @@
 #include "TTree.h"
 #include "rootio/io/byte_source.h"
 #include "rootio/file/root_file.h"
+#include "rootio/tree/opened_files.h"
 #include "rootio/tree/tree_reader.h"
 #include "delay_relay.h"
 #include "input_check.h"
@@ -141,27 +142,37 @@ ChainShape shape_of(const std::vector<std::string>& files)
 }
 
 struct Reads {
-    uint64_t open_requests = 0;  // header, keys and tree record of each file
-    uint64_t loop_requests = 0;  // the event loop's
+    uint64_t loop_requests = 0;  // after the up-front check
     uint64_t loop_stops = 0;     // the loop thread's synchronous reads and waits for bytes
     uint64_t bytes = 0;
     int selected = 0;
 };
 
-// The skim's reads without its output: each file opened, pruned to the kept branches, the
-// selection's branches read for every entry and the kept ones for the selected entries.
-// With `cache_bytes` 0 every reader reads exactly the baskets it needs, one by one.
+// The skim's reads without its output, made as its driver makes them: the inputs checked
+// up front (opened ahead), then each file's tree taken with the next file named for the
+// reads ahead, pruned to the kept branches, the selection's branches read for every entry
+// and the kept ones for the selected entries. With `cache_bytes` 0 every reader reads
+// exactly the baskets it needs, one by one.
 Reads replay(const std::vector<std::string>& inputs, const std::vector<std::string>& kept, int64_t cache_bytes)
 {
     Reads r;
     const rootio::ReadTotals start = rootio::read_totals();
+    TDirectory* current = gDirectory;
+    TChain chain("Events");
+    for (const std::string& input : inputs) chain.Add(input.c_str());
+    chain.SetBranchStatus("*", 0);
+    for (const std::string& name : kept) chain.SetBranchStatus(name.c_str(), 1);
+    skim::check_chain_inputs(chain);
+    gDirectory = current;
+    const rootio::ReadTotals before_loop = rootio::read_totals();
+    const rootio::ThreadStops stops_before = rootio::this_thread_stops();
     std::vector<LorentzVector> veto, tight;
-    for (const std::string& input : inputs) {
-        const rootio::ReadTotals before_open = rootio::read_totals();
-        TFile file(input.c_str());
+    rootio::read_tree_ahead(inputs.front(), "Events");
+    for (size_t i = 0; i < inputs.size(); ++i) {
+        TFile file(inputs[i].c_str());
         auto* tree = static_cast<TTree*>(file.Get("Events"));
-        r.open_requests += rootio::read_totals().requests - before_open.requests;
-        const rootio::ReadTotals before_loop = rootio::read_totals();
+        if (i + 1 < inputs.size() && inputs[i + 1] != inputs[i])
+            rootio::read_next_file_ahead(inputs[i], inputs[i + 1], "Events");
         tree->SetCacheSize(cache_bytes);
         tree->SetCacheLearnEntries(100);
         tree->SetBranchStatus("*", 0);
@@ -176,11 +187,11 @@ Reads replay(const std::vector<std::string>& inputs, const std::vector<std::stri
             }
         }
         nt.Init(nullptr);
-        const rootio::ReadTotals after = rootio::read_totals();
-        r.loop_requests += after.requests - before_loop.requests;
-        r.loop_stops += after.blocking_reads + after.waits - before_loop.blocking_reads - before_loop.waits;
     }
+    r.loop_requests = rootio::read_totals().requests - before_loop.requests;
+    r.loop_stops = rootio::this_thread_stops().total() - stops_before.total();
     r.bytes = rootio::read_totals().bytes - start.bytes;
+    gDirectory = current;
     return r;
 }
 
@@ -237,7 +248,7 @@ try {
         for (const auto& branch : rootio::read_tree(*output, "Events").branches) kept.push_back(branch.name);
         return kept;
     };
-    std::printf("| input | RTT | skim | remote / local | requests per cluster | waits per cluster | "
+    std::printf("| input | RTT | skim | remote / local | requests per cluster | stops per cluster (stops) | "
                 "bytes read / size |\n|---|---|---|---|---|---|---|\n");
     std::vector<std::string> kept;
     int published = 0;
@@ -258,9 +269,10 @@ try {
         local_output = file_bytes(run_folder / "out.root");
         kept = kept_branches();
         const Reads local_reads = replay(local, kept, 134217728);
-        std::printf("| %s | local | %.2f s | | %.1f | %.2f | %.3f |\n", label.c_str(), best_local,
+        std::printf("| %s | local | %.2f s | | %.1f | %.2f (%llu) | %.3f |\n", label.c_str(), best_local,
                     static_cast<double>(local_reads.loop_requests) / static_cast<double>(shape.clusters),
                     static_cast<double>(local_reads.loop_stops) / static_cast<double>(shape.clusters),
+                    static_cast<unsigned long long>(local_reads.loop_stops),
                     static_cast<double>(local_reads.bytes) / static_cast<double>(shape.bytes));
         for (const int rtt : config.rtts_ms) {
             // RTT 0: the server itself; otherwise through the relay, half the round trip each way.
@@ -275,10 +287,11 @@ try {
                     throw std::runtime_error("the remote skim's output differs from the local one");
             }
             const Reads reads = replay(urls, kept, 134217728);
-            std::printf("| %s | %d ms | %.2f s | %.2f | %.1f | %.2f | %.3f |\n", label.c_str(), rtt, best,
+            std::printf("| %s | %d ms | %.2f s | %.2f | %.1f | %.2f (%llu) | %.3f |\n", label.c_str(), rtt, best,
                         best / best_local,
                         static_cast<double>(reads.loop_requests) / static_cast<double>(shape.clusters),
                         static_cast<double>(reads.loop_stops) / static_cast<double>(shape.clusters),
+                        static_cast<unsigned long long>(reads.loop_stops),
                         static_cast<double>(reads.bytes) / static_cast<double>(shape.bytes));
             std::fflush(stdout);
         }

@@ -4,7 +4,6 @@
 #include "rootio/file/root_file.h"
 #include "rootio/tree/tree_reader.h"
 #include "rootio/io/wildcard.h"
-#include "rootio/tree/opened_files.h"
 #include "rootio/ntuple/format_constants.h"
 #include "rootio/ntuple/ntuple_reader.h"
 
@@ -110,9 +109,6 @@ void TChain::LoadFirstTree()
         throw;
     }
     gDirectory = current;
-    // A loop opening this file again for the tree takes a copy of this one, not a new read.
-    if (!fTree->IsNtuple())
-        if (const auto key = fFile->Reader().find_path(GetName())) rootio::keep_tree_for_next_take(fFile->Reader(), *key, fTree->fInfo);
     if (element->GetEntries() == kMaxEntries) element->SetNumberEntries(fTree->GetEntries());
     for (TObject* obj : fStatus) fTree->SetBranchStatus(obj->GetName(), static_cast<TChainElement*>(obj)->GetStatus());
 }

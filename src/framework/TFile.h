@@ -45,7 +45,6 @@ public:
 
 private:
     friend class TTree;
-    friend class TChain;
     const rootio::RootFile& Reader() const { return *fReader; }
     rootio::FileWriter& Writer() { return *fWriter; }
 

@@ -81,7 +81,6 @@ protected:
 private:
     friend class TFile;
     friend class TBranch;
-    friend class TChain;
 
     // A tree read from `file`, owned by it; `first_cluster`: requested while the file
     // before it was read, for the cache to take in.

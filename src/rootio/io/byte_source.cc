@@ -12,6 +12,7 @@ std::atomic<uint64_t> g_bytes{0};
 std::atomic<uint64_t> g_blocking_reads{0};
 std::atomic<uint64_t> g_waits{0};
 std::atomic<uint64_t> g_opened{0};
+thread_local ThreadStops t_stops;
 
 uint64_t load(const std::atomic<uint64_t>& counter) { return counter.load(std::memory_order_relaxed); }
 void bump(std::atomic<uint64_t>& counter, uint64_t n = 1) { counter.fetch_add(n, std::memory_order_relaxed); }
@@ -29,6 +30,8 @@ ReadTotals read_totals()
 {
     return {load(g_requests), load(g_bytes), load(g_blocking_reads), load(g_waits), load(g_opened)};
 }
+
+ThreadStops this_thread_stops() { return t_stops; }
 
 PendingRead::~PendingRead()
 {
@@ -67,6 +70,7 @@ void ByteSource::count_wait() const
 {
     bump(waits_);
     bump(g_waits);
+    ++t_stops.waits;
 }
 
 void ByteSource::count_requests(uint64_t n) const
@@ -92,6 +96,7 @@ void ByteSource::read(std::span<const ByteRange> ranges, std::string_view contex
     if (ranges.empty()) return;
     bump(blocking_reads_);
     bump(g_blocking_reads);
+    ++t_stops.blocking_reads;
     read_ranges(ranges, context);
     bump(g_bytes, bytes_of(ranges));
 }

@@ -71,6 +71,8 @@ public:
     // submitted batch that had not arrived yet.
     uint64_t blocking_reads() const { return blocking_reads_.load(std::memory_order_relaxed); }
     uint64_t waits() const { return waits_.load(std::memory_order_relaxed); }
+    // Counts a wait of this thread for bytes another thread reads from this source.
+    void count_wait() const;
 
 protected:
     ByteSource(std::string name, int64_t size);  // counted in read_totals().opened
@@ -85,7 +87,6 @@ protected:
 private:
     friend class PendingRead;
     void check_ranges(std::span<const ByteRange> ranges, std::string_view context) const;
-    void count_wait() const;
 
     std::string name_;
     int64_t size_ = 0;
@@ -106,6 +107,15 @@ struct ReadTotals {
     uint64_t opened = 0;  // sources opened
 };
 ReadTotals read_totals();
+
+// How often the calling thread stopped for bytes: its synchronous reads, and its waits for
+// bytes on their way.
+struct ThreadStops {
+    uint64_t blocking_reads = 0;
+    uint64_t waits = 0;
+    uint64_t total() const { return blocking_reads + waits; }
+};
+ThreadStops this_thread_stops();
 
 // Opens `path` for reading. A root:// or xroot:// URL is read from its XRootD server
 // (xrootd_plugin.h). Local files are opened without blocking and must be regular

@@ -2,6 +2,7 @@
 
 #include <algorithm>
 #include <atomic>
+#include <chrono>
 #include <exception>
 #include <future>
 #include <memory>
@@ -45,14 +46,30 @@ struct TreeAhead {
     int64_t seek_key = 0;
     std::shared_ptr<TreeState> state;
     std::future<void> reading;  // the thread reading it, while it may still run
+    int64_t copy_bytes = 0;     // a copy kept for a later take: its estimated size
 };
+
+// Copies of trees kept for a later take of their file, at most (estimated): the memory of
+// a few large trees, or of the trees of many small files.
+constexpr int64_t kKeptCopiesBytes = int64_t{32} << 20;
 
 struct Registry {
     std::mutex mutex;
     std::unordered_map<std::string, KeptFile> files;
     std::unordered_map<const RootFile*, TreeAhead> trees;
     std::unordered_map<std::string, std::string> next_files;  // path read next after path
+    int64_t copies_bytes = 0;
 };
+
+// The memory a tree's description takes, roughly: its branches and their basket tables.
+int64_t tree_bytes(const TreeInfo& tree)
+{
+    int64_t bytes = sizeof(TreeInfo);
+    for (const BranchInfo& b : tree.branches)
+        bytes += static_cast<int64_t>(sizeof(BranchInfo) + b.name.size() + b.title.size() + 2 * b.leaf.title.size() +
+                                      20 * b.basket_seek.size());
+    return bytes;
+}
 
 Registry& registry()
 {
@@ -117,7 +134,7 @@ void open_files_ahead(std::span<const std::string> paths, std::string_view tree_
             kept.uses += uses;
             continue;
         }
-        if (o.tree) r.trees[o.kept.file.get()] = {o.kept.file, o.key->seek_key, read_state(std::move(o.tree)), {}};
+        if (o.tree) r.trees[o.kept.file.get()] = {o.kept.file, o.key->seek_key, read_state(std::move(o.tree)), {}, 0};
         kept = std::move(o.kept);
         kept.uses = uses;
     }
@@ -150,13 +167,33 @@ std::optional<TreeTakenAhead> take_tree_read_ahead(const RootFile& file, const K
         if (found == r.trees.end()) return std::nullopt;
         ahead = std::move(found->second);
         r.trees.erase(found);
+        r.copies_bytes -= ahead.copy_bytes;
     }
-    if (ahead.reading.valid()) ahead.reading.wait();
-    if (ahead.file.lock().get() != &file || ahead.seek_key != key.seek_key) return std::nullopt;
-    const std::lock_guard lock(ahead.state->mutex);
-    ahead.state->taken = true;
-    if (!ahead.state->tree) return std::nullopt;
-    return TreeTakenAhead{std::move(*ahead.state->tree), std::move(ahead.state->first_cluster)};
+    if (ahead.reading.valid()) {
+        if (ahead.reading.wait_for(std::chrono::seconds(0)) != std::future_status::ready) file.source().count_wait();
+        ahead.reading.wait();
+    }
+    const std::shared_ptr<const RootFile> owner = ahead.file.lock();
+    if (owner.get() != &file || ahead.seek_key != key.seek_key) return std::nullopt;
+    TreeTakenAhead taken;
+    {
+        const std::lock_guard lock(ahead.state->mutex);
+        ahead.state->taken = true;
+        if (!ahead.state->tree) return std::nullopt;
+        taken = {std::move(*ahead.state->tree), std::move(ahead.state->first_cluster)};
+    }
+    const std::lock_guard lock(r.mutex);
+    const bool kept_for_another_take = std::any_of(r.files.begin(), r.files.end(), [&](const auto& kept) {
+        return kept.second.file.get() == &file && kept.second.uses > 0;
+    });
+    if (kept_for_another_take && !r.trees.contains(&file)) {
+        const int64_t bytes = tree_bytes(taken.tree);
+        if (r.copies_bytes + bytes <= kKeptCopiesBytes) {
+            r.trees[&file] = {owner, key.seek_key, read_state(taken.tree), {}, bytes};
+            r.copies_bytes += bytes;
+        }
+    }
+    return taken;
 }
 
 void read_tree_ahead(const std::string& path, std::string_view tree_name)
@@ -172,25 +209,13 @@ void read_tree_ahead(const std::string& path, std::string_view tree_name)
     auto state = std::make_shared<TreeState>();
     auto reading = std::async(std::launch::async, [file, state, key = *key, name = std::string(tree_name)] {
         std::optional<TreeInfo> tree = try_read_tree(*file, key, name);
-        const std::lock_guard lock(state->mutex);
+        const std::lock_guard state_lock(state->mutex);
         state->tree = std::move(tree);
         state->read = true;
         for (const CarriedBranches& carried : state->requests) state->send(file, carried);
         state->requests.clear();
     });
-    r.trees[file.get()] = {file, key->seek_key, std::move(state), std::move(reading)};
-}
-
-void keep_tree_for_next_take(const RootFile& file, const KeyHeader& key, const TreeInfo& tree)
-{
-    Registry& r = registry();
-    const std::lock_guard lock(r.mutex);
-    if (r.trees.contains(&file)) return;
-    for (const auto& [path, kept] : r.files)
-        if (kept.file.get() == &file) {
-            r.trees[&file] = {kept.file, key.seek_key, read_state(tree), {}};
-            return;
-        }
+    r.trees[file.get()] = {file, key->seek_key, std::move(state), std::move(reading), 0};
 }
 
 void read_next_file_ahead(const std::string& current, const std::string& next, std::string_view tree_name)

@@ -37,16 +37,14 @@ struct TreeTakenAhead {
     std::vector<std::unique_ptr<FirstClusterAhead>> first_cluster;
 };
 
-// The tree read ahead from `file` under `key`, once; nullopt when none was.
+// The tree read ahead from `file` under `key`, once; nullopt when none was. While the file
+// is kept for another take (the check's, before the loop's), a copy stays for that one,
+// as long as the copies kept come to at most a few tens of megabytes.
 std::optional<TreeTakenAhead> take_tree_read_ahead(const RootFile& file, const KeyHeader& key);
 
 // Starts reading the tree `tree_name` of the file kept for `path` in the background, for
 // the next take_tree_read_ahead; does nothing when no file is kept for it.
 void read_tree_ahead(const std::string& path, std::string_view tree_name);
-
-// A reader done with `tree` (read from `file` under `key`) leaves a copy for the next
-// take_tree_read_ahead, when the file is kept for another use.
-void keep_tree_for_next_take(const RootFile& file, const KeyHeader& key, const TreeInfo& tree);
 
 // The loop reads the file kept for `next` after `current`: its tree is read in the
 // background, and the request_first_cluster_after(`current`) calls go to it.
