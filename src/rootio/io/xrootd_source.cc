@@ -9,8 +9,6 @@
 #include <XrdCl/XrdClXRootDResponses.hh>
 #include <algorithm>
 #include <atomic>
-#include <chrono>
-#include <condition_variable>
 #include <cstdlib>
 #include <mutex>
 #include <vector>
@@ -101,19 +99,12 @@ XRootDSource::XRootDSource(std::string url, std::unique_ptr<XrdCl::File> file, i
 namespace {
 
 // Closes sent without waiting for their answers, so that a program reading many files does
-// not stop for a round trip at each. A closed file is destroyed at the next close, not on
-// the client's thread that answered; at exit the program waits for the closes still on
-// their way, each bounded by its time-out. Nothing is done about a failed close of a file
-// only read.
+// not stop for a round trip at each, not even the last one at exit. A closed file is
+// destroyed at the next close, not on the client's thread that answered. Nothing is done
+// about a failed close of a file only read, nor about one unanswered at exit: the server
+// drops a client's open files when its connection ends.
 class Closer {
 public:
-    ~Closer()
-    {
-        std::unique_lock lock(state_->mutex);
-        state_->answered.wait_for(lock, std::chrono::seconds(kCloseTimeoutSeconds + 5),
-                                  [&] { return state_->closing.empty(); });
-    }
-
     void close(std::unique_ptr<XrdCl::File> file)
     {
         XrdCl::File* closing = file.get();
@@ -131,7 +122,6 @@ public:
 private:
     struct State {
         std::mutex mutex;
-        std::condition_variable answered;
         std::vector<std::unique_ptr<XrdCl::File>> closing;
         std::vector<std::unique_ptr<XrdCl::File>> closed;
 
@@ -141,7 +131,6 @@ private:
             const auto it = std::find_if(closing.begin(), closing.end(), [&](const auto& f) { return f.get() == file; });
             closed.push_back(std::move(*it));
             closing.erase(it);
-            answered.notify_all();
         }
     };
     class Handler final : public XrdCl::ResponseHandler {
@@ -156,17 +145,19 @@ private:
         }
 
     private:
-        std::shared_ptr<State> state_;  // outlives the closer when an answer comes after exit began
+        std::shared_ptr<State> state_;
         XrdCl::File* file_;
     };
 
     std::shared_ptr<State> state_ = std::make_shared<State>();
 };
 
+// Never destroyed: files whose close is on its way at exit must not be destroyed while the
+// client itself is torn down.
 Closer& closer()
 {
-    static Closer c;
-    return c;
+    static Closer* const c = std::make_unique<Closer>().release();
+    return *c;
 }
 
 }  // namespace
