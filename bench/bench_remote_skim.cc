@@ -171,8 +171,7 @@ Reads replay(const std::vector<std::string>& inputs, const std::vector<std::stri
     for (size_t i = 0; i < inputs.size(); ++i) {
         TFile file(inputs[i].c_str());
         auto* tree = static_cast<TTree*>(file.Get("Events"));
-        if (i + 1 < inputs.size() && inputs[i + 1] != inputs[i])
-            rootio::read_next_file_ahead(inputs[i], inputs[i + 1], "Events");
+        rootio::read_files_ahead(inputs, i, "Events");
         tree->SetCacheSize(cache_bytes);
         tree->SetCacheLearnEntries(100);
         tree->SetBranchStatus("*", 0);

@@ -85,14 +85,14 @@ int main(int argc, char** argv)
         TIter file_iter(file_list);
         TObject* current_file = nullptr;
         // The check left the inputs open: each file's tree is read, and its first cluster
-        // requested, while the one before it is skimmed.
-        if (file_list->GetEntries() > 0) rootio::read_tree_ahead(file_list->At(0)->GetTitle(), "Events");
+        // requested, while the ones before it are skimmed.
+        std::vector<std::string> input_paths;
+        for (Int_t i = 0; i < file_list->GetEntries(); ++i) input_paths.emplace_back(file_list->At(i)->GetTitle());
+        if (!input_paths.empty()) rootio::read_tree_ahead(input_paths.front(), "Events");
         for (Int_t index = 0; (current_file = file_iter.Next()); ++index) {
             file = TFile::Open(current_file->GetTitle());
             TTree* tree = (TTree*)file->Get("Events");
-            if (TObject* next = file_list->At(index + 1);
-                next && std::string(next->GetTitle()) != current_file->GetTitle())
-                rootio::read_next_file_ahead(current_file->GetTitle(), next->GetTitle(), "Events");
+            rootio::read_files_ahead(input_paths, static_cast<size_t>(index), "Events");
             tree->SetCacheSize(134217728);
             tree->SetCacheLearnEntries(100);
             tree->SetBranchStatus("*", 0);

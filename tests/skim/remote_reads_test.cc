@@ -49,9 +49,9 @@ struct FileStops {
 // The skim's reads of `urls` as its driver makes them: the inputs checked up front, then
 // each file's tree taken with the next file named for the reads ahead, the selection's
 // branches read at every entry and the kept ones for the selected entries. The loop pauses
-// 1 ms every 25 entries, so that a cluster takes several round trips of the relay: a batch
-// sent a cluster ahead has arrived when the loop gets there.
-std::vector<FileStops> skim_reads(const std::vector<std::string>& urls)
+// 1 ms every `pause_every` entries, so that a cluster takes several round trips of the
+// relay: a batch sent a cluster ahead has arrived when the loop gets there.
+std::vector<FileStops> skim_reads(const std::vector<std::string>& urls, int pause_every = 25)
 {
     TDirectory* current = gDirectory;
     TChain chain("Events");
@@ -69,7 +69,7 @@ std::vector<FileStops> skim_reads(const std::vector<std::string>& urls)
         auto* tree = static_cast<TTree*>(file.Get("Events"));
         const uint64_t opening_reads = rootio::this_thread_stops().blocking_reads - before.blocking_reads;
         const uint64_t requests_before = rootio::read_totals().requests;
-        if (i + 1 < urls.size()) rootio::read_next_file_ahead(urls[i], urls[i + 1], "Events");
+        rootio::read_files_ahead(urls, i, "Events");
         tree->SetCacheSize(134217728);
         tree->SetCacheLearnEntries(100);
         tree->SetBranchStatus("*", 0);
@@ -78,7 +78,7 @@ std::vector<FileStops> skim_reads(const std::vector<std::string>& urls)
         FileStops& s = stops.emplace_back();
         s.opening_reads = opening_reads;
         for (Long64_t entry = 0; entry < tree->GetEntriesFast(); ++entry) {
-            if (entry % 25 == 1) std::this_thread::sleep_for(std::chrono::milliseconds(1));
+            if (entry % pause_every == 1) std::this_thread::sleep_for(std::chrono::milliseconds(1));
             nt.GetEntry(entry);
             LorentzVector lep_p4;
             if (!passes_lepton_selection(veto, tight, lep_p4) || !passes_jet_selection(lep_p4)) continue;
@@ -129,6 +129,27 @@ TEST_F(RemoteReads, TheLoopWaitsOnlyForTheRunsFirstRequestWhateverTheFilesAndClu
             // others' first clusters were asked for while the file before them was read.
             EXPECT_EQ(stops[k].waits, k == 0 ? 1u : 0u);
         }
+    }
+}
+
+TEST_F(RemoteReads, FilesQuickerThanARoundTripAreRequestedSeveralAhead)
+{
+    // A round trip of 20 ms, one-cluster files skimmed in about 10: each file's first
+    // cluster must go out several files before the loop gets to it.
+    testutil::DelayRelay distant{server.port(), std::chrono::milliseconds(10)};
+    std::vector<std::string> urls;
+    for (int k = 0; k < 8; ++k) {
+        const std::string name = "quick" + std::to_string(k) + ".root";
+        write_event_file(dir.file(name), EventGenerator(20 + k).events(kCluster), {.cluster = kCluster});
+        server.publish(dir.file(name), name);
+        urls.push_back(distant.url(name));
+    }
+    const std::vector<FileStops> stops = skim_reads(urls, 50);
+    for (size_t k = 0; k < stops.size(); ++k) {
+        EXPECT_EQ(stops[k].opening_reads + stops[k].blocking_reads, 0u) << "file " << k;
+        // The second file's request goes out as the first one's loop starts, one file
+        // before it is needed; from the third on the requests are ahead of the loop.
+        if (k != 1) EXPECT_EQ(stops[k].waits, k == 0 ? 1u : 0u) << "file " << k;
     }
 }
 

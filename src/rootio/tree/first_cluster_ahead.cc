@@ -1,6 +1,7 @@
 #include "rootio/tree/first_cluster_ahead.h"
 
 #include <string_view>
+#include <tuple>
 #include <unordered_map>
 
 #include "rootio/format/error.h"
@@ -9,10 +10,11 @@
 
 namespace rootio {
 
-std::unique_ptr<FirstClusterAhead> request_first_cluster(std::shared_ptr<const RootFile> file, const TreeInfo& tree,
-                                                         const CarriedBranches& carried)
+namespace {
+
+// The branches of `tree` named in `carried`: learned, then kept.
+std::pair<std::vector<int>, std::vector<int>> carried_indices(const TreeInfo& tree, const CarriedBranches& carried)
 {
-    if (tree.entries <= 0) return nullptr;
     std::unordered_map<std::string_view, int> by_name;
     for (size_t i = 0; i < tree.branches.size(); ++i) by_name.emplace(tree.branches[i].name, static_cast<int>(i));
     auto indices = [&](const std::vector<std::string>& names) {
@@ -21,12 +23,38 @@ std::unique_ptr<FirstClusterAhead> request_first_cluster(std::shared_ptr<const R
             if (const auto it = by_name.find(name); it != by_name.end()) found.push_back(it->second);
         return found;
     };
-    auto ahead = std::make_unique<FirstClusterAhead>();
-    ahead->learned = indices(carried.learned);
-    const std::vector<int> kept = indices(carried.kept);
+    return {indices(carried.learned), indices(carried.kept)};
+}
 
-    // A tree without auto-flush clusters is cut where the first of these branches' baskets ends.
-    const int64_t end = cluster_end(tree, ahead->learned.empty() ? std::span<const int>(kept) : ahead->learned, 0);
+// A tree without auto-flush clusters is cut where the first of these branches' baskets ends.
+int64_t first_cluster_end(const TreeInfo& tree, const std::vector<int>& learned, const std::vector<int>& kept)
+{
+    return cluster_end(tree, learned.empty() ? std::span<const int>(kept) : std::span<const int>(learned), 0);
+}
+
+}  // namespace
+
+int64_t FirstClusterAhead::held_bytes() const
+{
+    int64_t bytes = 0;
+    for (const Basket& basket : baskets) bytes += basket.held_bytes;
+    return bytes;
+}
+
+int64_t first_cluster_end(const TreeInfo& tree, const CarriedBranches& carried)
+{
+    const auto [learned, kept] = carried_indices(tree, carried);
+    return first_cluster_end(tree, learned, kept);
+}
+
+std::unique_ptr<FirstClusterAhead> request_first_cluster(std::shared_ptr<const RootFile> file, const TreeInfo& tree,
+                                                         const CarriedBranches& carried)
+{
+    if (tree.entries <= 0) return nullptr;
+    auto ahead = std::make_unique<FirstClusterAhead>();
+    std::vector<int> kept;
+    std::tie(ahead->learned, kept) = carried_indices(tree, carried);
+    const int64_t end = first_cluster_end(tree, ahead->learned, kept);
     int64_t held = 0;
     auto want = [&](int branch, bool decode_ahead) {
         const BranchInfo& b = tree.branches[static_cast<size_t>(branch)];

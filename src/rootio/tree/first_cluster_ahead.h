@@ -36,8 +36,12 @@ struct FirstClusterAhead {
     std::shared_ptr<const RootFile> file;  // its source answers `read`
     std::vector<int> learned;              // the carried learned branches the tree has
     std::vector<Basket> baskets;
+    int64_t held_bytes() const;
     std::unique_ptr<PendingRead> read;  // declared last, so destroyed (waited for) first
 };
+
+// Where the first cluster of `carried`'s branches in `tree` ends.
+int64_t first_cluster_end(const TreeInfo& tree, const CarriedBranches& carried);
 
 // Sends the request for the first cluster of `tree` (read from `file`): the baskets of the
 // branches named in `carried` that the tree has, within its budget. Nullptr when there is

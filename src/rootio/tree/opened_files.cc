@@ -9,6 +9,8 @@
 #include <mutex>
 #include <thread>
 #include <unordered_map>
+#include <unordered_set>
+#include <utility>
 #include <vector>
 
 #include "rootio/format/error.h"
@@ -23,6 +25,17 @@ struct KeptFile {
     int uses = 0;
 };
 
+// Bytes requested for the files after the next one, at most, held outside any read cache
+// until their file's cache takes them.
+constexpr int64_t kBeyondNextBytes = int64_t{32} << 20;
+std::atomic<int64_t> g_beyond_next_bytes{0};
+
+// A first-cluster request on its way from file to file: `hop` 0 is the next file's.
+struct PassedOn {
+    CarriedBranches carried;
+    int hop = 0;
+};
+
 // A tree read ahead, shared with the thread reading it; first-cluster requests made before
 // it was read are sent by that thread once it is.
 struct TreeState {
@@ -30,14 +43,47 @@ struct TreeState {
     bool read = false;
     bool taken = false;
     std::optional<TreeInfo> tree;  // nullopt: it could not be read (its reader reads it again)
-    std::vector<CarriedBranches> requests;
+    std::vector<PassedOn> requests;
     std::vector<std::unique_ptr<FirstClusterAhead>> first_cluster;
+    std::unordered_set<std::string> requested;  // branches whose first cluster was requested
+    int64_t beyond_next_bytes = 0;              // of first_cluster, counted in g_beyond_next_bytes
 
-    // Under `mutex`, once the tree is read.
-    void send(const std::shared_ptr<const RootFile>& file, const CarriedBranches& carried)
+    ~TreeState() { release_beyond_next(); }
+    void release_beyond_next() { g_beyond_next_bytes -= std::exchange(beyond_next_bytes, 0); }
+
+    // Under `mutex`, once the tree is read: requests the first cluster of the branches of
+    // `passed` not requested yet. When that cluster is the whole tree, the loop is through
+    // this file at once: returns the request for the file after it, with the budget left.
+    std::optional<PassedOn> send(const std::shared_ptr<const RootFile>& file, const PassedOn& passed)
     {
-        if (!tree || taken) return;
-        if (auto ahead = request_first_cluster(file, *tree, carried)) first_cluster.push_back(std::move(ahead));
+        if (!tree || taken) return std::nullopt;
+        CarriedBranches fresh = passed.carried;
+        auto drop_requested = [&](std::vector<std::string>& names) {
+            std::erase_if(names, [&](const std::string& name) { return requested.contains(name); });
+        };
+        drop_requested(fresh.learned);
+        drop_requested(fresh.kept);
+        // Beyond the next file, within kBeyondNextBytes for all of them (a request sent at the
+        // same time for another file may pass it by its own size).
+        if (passed.hop > 0)
+            fresh.budget_bytes = std::clamp<int64_t>(kBeyondNextBytes - g_beyond_next_bytes.load(), 0, fresh.budget_bytes);
+        int64_t used = 0;
+        if (fresh.budget_bytes > 0 && (!fresh.learned.empty() || !fresh.kept.empty()))
+            if (auto ahead = request_first_cluster(file, *tree, fresh)) {
+                used = ahead->held_bytes();
+                for (const FirstClusterAhead::Basket& basket : ahead->baskets)
+                    requested.insert(tree->branches[static_cast<size_t>(basket.branch)].name);
+                first_cluster.push_back(std::move(ahead));
+            }
+        if (passed.hop > 0) {
+            g_beyond_next_bytes += used;
+            beyond_next_bytes += used;
+        }
+        if (passed.hop + 1 >= kFilesAhead || first_cluster_end(*tree, passed.carried) < tree->entries) return std::nullopt;
+        PassedOn onward{passed.carried, passed.hop + 1};
+        onward.carried.budget_bytes -= used;
+        if (onward.carried.budget_bytes <= 0) return std::nullopt;
+        return onward;
     }
 };
 
@@ -93,6 +139,35 @@ std::shared_ptr<TreeState> read_state(std::optional<TreeInfo> tree)
     state->read = true;
     state->tree = std::move(tree);
     return state;
+}
+
+// Sends `passed` to the file read after `current`, and on from there while the files are
+// one cluster each (TreeState::send).
+void pass_on(const std::string& current, PassedOn passed)
+{
+    Registry& r = registry();
+    std::string path;
+    std::shared_ptr<const RootFile> file;
+    std::shared_ptr<TreeState> state;
+    {
+        const std::lock_guard lock(r.mutex);
+        const auto next = r.next_files.find(current);
+        if (next == r.next_files.end()) return;
+        const auto kept = r.files.find(next->second);
+        if (kept == r.files.end() || !kept->second.file) return;  // not opened: its take reports why
+        const auto tree = r.trees.find(kept->second.file.get());
+        if (tree == r.trees.end()) return;
+        path = next->second;
+        file = kept->second.file;
+        state = tree->second.state;
+    }
+    std::optional<PassedOn> onward;
+    {
+        const std::lock_guard lock(state->mutex);
+        if (state->read) onward = state->send(file, passed);
+        else state->requests.push_back(std::move(passed));
+    }
+    if (onward) pass_on(path, std::move(*onward));
 }
 
 }  // namespace
@@ -179,6 +254,7 @@ std::optional<TreeTakenAhead> take_tree_read_ahead(const RootFile& file, const K
     {
         const std::lock_guard lock(ahead.state->mutex);
         ahead.state->taken = true;
+        ahead.state->release_beyond_next();  // the file's cache takes them in
         if (!ahead.state->tree) return std::nullopt;
         taken = {std::move(*ahead.state->tree), std::move(ahead.state->first_cluster)};
     }
@@ -207,44 +283,36 @@ void read_tree_ahead(const std::string& path, std::string_view tree_name)
     if (!key || !is_tree_class(key->class_name)) return;
     // The thread holds the file, so it outlives the read whoever takes it meanwhile.
     auto state = std::make_shared<TreeState>();
-    auto reading = std::async(std::launch::async, [file, state, key = *key, name = std::string(tree_name)] {
+    auto reading = std::async(std::launch::async, [file, state, key = *key, name = std::string(tree_name), path] {
         std::optional<TreeInfo> tree = try_read_tree(*file, key, name);
-        const std::lock_guard state_lock(state->mutex);
-        state->tree = std::move(tree);
-        state->read = true;
-        for (const CarriedBranches& carried : state->requests) state->send(file, carried);
-        state->requests.clear();
+        std::vector<PassedOn> onward;
+        {
+            const std::lock_guard state_lock(state->mutex);
+            state->tree = std::move(tree);
+            state->read = true;
+            for (const PassedOn& passed : state->requests)
+                if (auto further = state->send(file, passed)) onward.push_back(std::move(*further));
+            state->requests.clear();
+        }
+        for (PassedOn& further : onward) pass_on(path, std::move(further));
     });
     r.trees[file.get()] = {file, key->seek_key, std::move(state), std::move(reading), 0};
 }
 
-void read_next_file_ahead(const std::string& current, const std::string& next, std::string_view tree_name)
+void read_files_ahead(std::span<const std::string> paths, size_t current, std::string_view tree_name)
 {
-    read_tree_ahead(next, tree_name);
-    Registry& r = registry();
-    const std::lock_guard lock(r.mutex);
-    r.next_files[current] = next;
+    for (size_t i = current; i < current + kFilesAhead && i + 1 < paths.size(); ++i) {
+        if (paths[i + 1] == paths[i]) continue;  // the same file again serves itself
+        read_tree_ahead(paths[i + 1], tree_name);
+        Registry& r = registry();
+        const std::lock_guard lock(r.mutex);
+        r.next_files[paths[i]] = paths[i + 1];
+    }
 }
 
 void request_first_cluster_after(const std::string& current, const CarriedBranches& carried)
 {
-    Registry& r = registry();
-    std::shared_ptr<const RootFile> file;
-    std::shared_ptr<TreeState> state;
-    {
-        const std::lock_guard lock(r.mutex);
-        const auto next = r.next_files.find(current);
-        if (next == r.next_files.end()) return;
-        const auto kept = r.files.find(next->second);
-        if (kept == r.files.end() || !kept->second.file) return;  // not opened: its take reports why
-        const auto tree = r.trees.find(kept->second.file.get());
-        if (tree == r.trees.end()) return;
-        file = kept->second.file;
-        state = tree->second.state;
-    }
-    const std::lock_guard lock(state->mutex);
-    if (state->read) state->send(file, carried);
-    else state->requests.push_back(carried);
+    pass_on(current, {carried, 0});
 }
 
 }  // namespace rootio

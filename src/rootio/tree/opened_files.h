@@ -46,12 +46,20 @@ std::optional<TreeTakenAhead> take_tree_read_ahead(const RootFile& file, const K
 // the next take_tree_read_ahead; does nothing when no file is kept for it.
 void read_tree_ahead(const std::string& path, std::string_view tree_name);
 
-// The loop reads the file kept for `next` after `current`: its tree is read in the
-// background, and the request_first_cluster_after(`current`) calls go to it.
-void read_next_file_ahead(const std::string& current, const std::string& next, std::string_view tree_name);
+// Files whose first cluster may be on its way before the loop reaches them: the next one,
+// and the ones after it while each is one cluster (a loop is through such a file sooner
+// than a round trip to a distant server may take).
+constexpr int kFilesAhead = 4;
+
+// The loop reads `paths` in order and starts on `paths[current]`: the trees of the files
+// kept for the kFilesAhead after it are read in the background, and the
+// request_first_cluster_after calls of one file go to the file after it.
+void read_files_ahead(std::span<const std::string> paths, size_t current, std::string_view tree_name);
 
 // Requests the first cluster of `carried`'s branches of the file that follows `current`
-// (read_next_file_ahead), for its tree's take; does nothing when no file follows.
+// (read_files_ahead), for its tree's take, and of the files after it while that first
+// cluster is their whole tree, within the budget carried; does nothing when no file
+// follows.
 void request_first_cluster_after(const std::string& current, const CarriedBranches& carried);
 
 }  // namespace rootio
