@@ -117,10 +117,13 @@ int64_t tree_bytes(const TreeInfo& tree)
     return bytes;
 }
 
+// Never destroyed: files still kept at exit (a run that stopped early) are not closed then,
+// when the network client they may be read through is already torn down; the system and
+// the servers close them.
 Registry& registry()
 {
-    static Registry r;
-    return r;
+    static Registry* const r = std::make_unique<Registry>().release();
+    return *r;
 }
 
 // The tree `name` of `file`, or nullopt when it cannot be read (its reader reads it again).
