@@ -199,11 +199,7 @@ void ReadCache::fetch_wanted()
     for (const Want& w : wanted_) {
         const BranchInfo& b = tree_->branches[static_cast<size_t>(w.branch)];
         const auto i = static_cast<size_t>(w.basket);
-        Slot* slot = acquire(w.branch);
-        slot->basket = w.basket;
-        slot->expected_entries = b.basket_entry[i + 1] - b.basket_entry[i];
-        slot->held_bytes = w.bytes;
-        slot->decode_ahead = w.decode_ahead;
+        Slot* slot = acquire(w.branch, w.basket, w.bytes, w.decode_ahead);
         slot->record.raw.resize(static_cast<size_t>(b.basket_bytes[i]));
         batch_.push_back(slot);
         ranges_.push_back({b.basket_seek[i], slot->record.raw});
@@ -256,13 +252,7 @@ void ReadCache::adopt(std::vector<std::unique_ptr<FirstClusterAhead>> requests)
         std::unique_ptr<Batch> batch = spare_batch();
         batch->read = std::move(ahead->read);
         for (FirstClusterAhead::Basket& basket : ahead->baskets) {
-            const BranchInfo& b = tree_->branches[static_cast<size_t>(basket.branch)];
-            const auto i = static_cast<size_t>(basket.basket);
-            Slot* slot = acquire(basket.branch);
-            slot->basket = basket.basket;
-            slot->expected_entries = b.basket_entry[i + 1] - b.basket_entry[i];
-            slot->held_bytes = basket.held_bytes;
-            slot->decode_ahead = basket.decode_ahead;
+            Slot* slot = acquire(basket.branch, basket.basket, basket.held_bytes, basket.decode_ahead);
             std::swap(slot->record.raw, basket.raw);  // the buffer the answer is written into
             held_bytes_ += basket.held_bytes;
             batch->slots.push_back(slot);
@@ -434,16 +424,22 @@ void ReadCache::prepare_entry(std::span<BranchReader* const> readers, int64_t en
     fetch_wanted();
 }
 
-ReadCache::Slot* ReadCache::acquire(int branch)
+ReadCache::Slot* ReadCache::acquire(int branch, int basket, int64_t held_bytes, bool decode_ahead)
 {
     auto& free = free_[static_cast<size_t>(branch)];
+    Slot* slot = nullptr;
     if (free.empty()) {
-        slots_.push_back(std::make_unique<Slot>());
-        slots_.back()->branch = branch;
-        return slots_.back().get();
+        slot = slots_.emplace_back(std::make_unique<Slot>()).get();
+        slot->branch = branch;
+    } else {
+        slot = free.back();
+        free.pop_back();
     }
-    Slot* slot = free.back();
-    free.pop_back();
+    const BranchInfo& b = tree_->branches[static_cast<size_t>(branch)];
+    slot->basket = basket;
+    slot->expected_entries = b.basket_entry[static_cast<size_t>(basket) + 1] - b.basket_entry[static_cast<size_t>(basket)];
+    slot->held_bytes = held_bytes;
+    slot->decode_ahead = decode_ahead;
     return slot;
 }
 

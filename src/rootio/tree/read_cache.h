@@ -150,7 +150,8 @@ private:
     bool claim_and_decode(Slot& slot);
     void wait_until_decoded(Slot& slot);
     void release(Slot* slot);
-    Slot* acquire(int branch);
+    // A free slot of `branch` (or a new one), set for `basket`.
+    Slot* acquire(int branch, int basket, int64_t held_bytes, bool decode_ahead);
 
     const RootFile* file_;
     const TreeInfo* tree_;
