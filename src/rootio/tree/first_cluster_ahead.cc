@@ -48,7 +48,7 @@ int64_t first_cluster_end(const TreeInfo& tree, const CarriedBranches& carried)
 }
 
 std::unique_ptr<FirstClusterAhead> request_first_cluster(std::shared_ptr<const RootFile> file, const TreeInfo& tree,
-                                                         const CarriedBranches& carried)
+                                                         const CarriedBranches& carried, bool whole_or_nothing)
 {
     if (tree.entries <= 0) return nullptr;
     auto ahead = std::make_unique<FirstClusterAhead>();
@@ -75,7 +75,7 @@ std::unique_ptr<FirstClusterAhead> request_first_cluster(std::shared_ptr<const R
         if (!(room = want(branch, true))) break;
     for (const int branch : kept)
         if (!room || !(room = want(branch, false))) break;
-    if (ahead->baskets.empty()) return nullptr;
+    if (ahead->baskets.empty() || (whole_or_nothing && !room)) return nullptr;
 
     std::vector<ByteRange> ranges;
     ranges.reserve(ahead->baskets.size());

@@ -44,9 +44,10 @@ struct FirstClusterAhead {
 int64_t first_cluster_end(const TreeInfo& tree, const CarriedBranches& carried);
 
 // Sends the request for the first cluster of `tree` (read from `file`): the baskets of the
-// branches named in `carried` that the tree has, within its budget. Nullptr when there is
-// nothing to request or the request cannot be sent.
+// branches named in `carried` that the tree has, within its budget (`whole_or_nothing`:
+// all of them or none). Nullptr when there is nothing to request or the request cannot be
+// sent.
 std::unique_ptr<FirstClusterAhead> request_first_cluster(std::shared_ptr<const RootFile> file, const TreeInfo& tree,
-                                                         const CarriedBranches& carried);
+                                                         const CarriedBranches& carried, bool whole_or_nothing = false);
 
 }  // namespace rootio

@@ -69,7 +69,9 @@ struct TreeState {
             fresh.budget_bytes = std::clamp<int64_t>(kBeyondNextBytes - g_beyond_next_bytes.load(), 0, fresh.budget_bytes);
         int64_t used = 0;
         if (fresh.budget_bytes > 0 && (!fresh.learned.empty() || !fresh.kept.empty()))
-            if (auto ahead = request_first_cluster(file, *tree, fresh)) {
+            // Beyond the next file a part would only be finished by the file's own cache, a
+            // round trip of its own: all of it or nothing.
+            if (auto ahead = request_first_cluster(file, *tree, fresh, passed.hop > 0)) {
                 used = ahead->held_bytes();
                 for (const FirstClusterAhead::Basket& basket : ahead->baskets)
                     requested.insert(tree->branches[static_cast<size_t>(basket.branch)].name);
