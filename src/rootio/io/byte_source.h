@@ -55,6 +55,9 @@ public:
     // The path or URL, as the user gave it: every message names it.
     const std::string& name() const { return name_; }
     int64_t size() const { return size_; }
+    // Whether an answer takes a round trip across a network, so that asking ahead of need
+    // hides it; a local file answers at once, and bytes asked for early only take memory.
+    virtual bool answers_after_a_round_trip() const { return false; }
 
     // Fills every range. Safe to call from several threads at once. Throws RootError naming
     // the source and `context` when a range lies outside the source or the read fails.

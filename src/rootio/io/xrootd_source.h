@@ -33,6 +33,7 @@ public:
     // reached or refuses the file.
     static std::unique_ptr<XRootDSource> open(const std::string& url);
     ~XRootDSource() override;
+    bool answers_after_a_round_trip() const override { return true; }
 
 private:
     XRootDSource(std::string url, std::unique_ptr<XrdCl::File> file, int64_t size);

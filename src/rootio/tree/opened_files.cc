@@ -162,6 +162,8 @@ void pass_on(const std::string& current, PassedOn passed)
         if (kept == r.files.end() || !kept->second.file) return;  // not opened: its take reports why
         const auto tree = r.trees.find(kept->second.file.get());
         if (tree == r.trees.end()) return;
+        // A local file's first cluster is read when its loop gets there: nothing to hide.
+        if (!kept->second.file->source().answers_after_a_round_trip()) return;
         path = next->second;
         file = kept->second.file;
         state = tree->second.state;
