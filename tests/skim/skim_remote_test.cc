@@ -1,8 +1,8 @@
 // The skim reading root:// inputs from a real XRootD server, trees and RNTuples alike: the
 // output is byte for byte the skim of the same files read locally, remote and local inputs
-// mix in one chain, and a missing remote file, a server that cannot be reached and a server
-// that dies mid-run each end the run with one line naming the URL, exit status 1 and no
-// output.
+// mix in one chain, and a damaged file (met where the local skim meets it, in the same
+// words), a missing remote file, a server that cannot be reached and a server that dies
+// mid-run each end the run with one line naming the URL, exit status 1 and no output.
 #include <gtest/gtest.h>
 
 #include <cstdlib>
@@ -126,6 +126,31 @@ TEST_F(SkimRemote, ServerThatCannotBeReachedIsNamed)
     // The user's own client settings are taken over the program's defaults.
     const RunResult r = skim({"-o", "out.root", url}, {"XRD_CONNECTIONWINDOW=1", "XRD_CONNECTIONRETRY=1"});
     expect_failed_naming(r, url, "cannot open: no connection to the server");
+}
+
+TEST_F(SkimRemote, DamagedFileAFewAheadIsReportedWhenTheLoopReachesIt)
+{
+    // Its first cluster is requested while the files before it are skimmed; the damage
+    // surfaces where the local skim meets it, with the same words.
+    fs::copy_file(dir.file("c.root"), dir.file("bad.root"));
+    {
+        std::fstream f(dir.file("bad.root"), std::ios::in | std::ios::out | std::ios::binary);
+        const auto size = static_cast<std::streamoff>(fs::file_size(dir.file("bad.root")));
+        for (int k = 1; k < 40; ++k) {
+            f.seekp(size * k / 50);
+            f.write(std::string(600, '\xff').data(), 600);
+        }
+    }
+    const std::vector<std::string> names = {"a.root", "b.root", "c.root", "bad.root"};
+    const RunResult local = skim({"-o", "out.root", "a.root", "b.root", "c.root", "bad.root"});
+    ASSERT_EQ(local.exit_status, 1) << local.err;
+    const std::string prefix = "skim: bad.root: ";
+    ASSERT_EQ(local.err.rfind(prefix, 0), 0u) << local.err;
+    std::vector<std::string> urls;
+    for (const std::string& name : names) urls.push_back(server.publish(dir.file(name), name));
+    const RunResult remote = skim({"-o", "out.root", urls[0], urls[1], urls[2], urls[3]});
+    expect_failed_naming(remote, urls[3], local.err.substr(prefix.size()));
+    EXPECT_EQ(remote.out, local.out) << "the files before it skimmed as locally";
 }
 
 TEST_F(SkimRemote, ServerStoppedMidRunEndsTheRunWithinTheDefaultTimeOuts)
