@@ -153,6 +153,37 @@ TEST_F(RemoteReads, FilesQuickerThanARoundTripAreRequestedSeveralAhead)
     }
 }
 
+TEST_F(RemoteReads, FirstClustersGoAheadOnlyOverTheNetworkAndWithinTheirBudget)
+{
+    std::vector<std::string> local, remote;
+    for (int k = 0; k < 3; ++k) {
+        const std::string name = "ahead" + std::to_string(k) + ".root";
+        write_event_file(dir.file(name), EventGenerator(40 + k).events(kCluster), {.cluster = kCluster});
+        local.push_back(dir.file(name));
+        remote.push_back(server.publish(dir.file(name), name));
+    }
+    struct Case {
+        bool over_the_network;
+        int64_t budget_bytes;
+        uint64_t requests;  // sent for the two files after the first
+    };
+    for (const Case c : {Case{true, int64_t{1} << 30, 2}, Case{true, 1, 0}, Case{false, int64_t{1} << 30, 0}}) {
+        const std::vector<std::string>& paths = c.over_the_network ? remote : local;
+        SCOPED_TRACE(paths.front() + ", budget " + std::to_string(c.budget_bytes));
+        rootio::open_files_ahead(paths, "Events", 1);
+        rootio::read_files_ahead(paths, 0, "Events");
+        const uint64_t before = rootio::read_totals().requests;
+        rootio::request_first_cluster_after(paths.front(), {{"nMuon", "Muon_pt"}, {"Jet_pt"}, c.budget_bytes});
+        EXPECT_EQ(rootio::read_totals().requests - before, c.requests);
+        for (const std::string& path : paths) {  // the loop's takes, leaving nothing kept
+            const auto file = rootio::take_opened_file(path);
+            const auto ahead = rootio::take_tree_read_ahead(*file, *file->find_path("Events"));
+            ASSERT_TRUE(ahead.has_value());
+            EXPECT_EQ(ahead->first_cluster.size(), &path != &paths.front() && c.requests > 0 ? 1u : 0u);
+        }
+    }
+}
+
 TEST_F(RemoteReads, AnRNTupleClusterCostsOneRequestAndAnotherForItsSelectedEntries)
 {
     write_event_file(dir.file("tree.root"), EventGenerator(7).events(kCluster * 8));
